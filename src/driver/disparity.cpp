@@ -1,0 +1,63 @@
+#include "driver/disparity.h"
+
+#include "driver/camera.h"
+#include "driver/settings.h"
+
+#include <cmath>
+#include <cstdint>
+
+DisparityMapping disparityMapping(char side)
+{
+    const bool left = side == 'L';
+    const float nearDepth = left ? g_nearDepthLeft : g_nearDepthRight;
+    const float farDepth = left ? g_farDepthLeft : g_farDepthRight;
+    const float baseline = left ? g_baselineLeft : g_baselineRight;
+    const float ownPrincipalPoint = left ? g_principalPointLeft : g_principalPointRight;
+
+    const float middlePrincipalPoint = (g_principalPointRight + g_principalPointLeft) * g_half;
+    const float shift = middlePrincipalPoint - ownPrincipalPoint;
+    const float invFar = g_peakValue / farDepth;
+    const float invNear = g_peakValue / nearDepth;
+    const float span = invNear - invFar;
+    const float gain = g_focalLength * baseline;
+
+    // disparity = gain * (v / 255 * span + invFar) + shift, folded into one
+    // scale and one offset in double, in this order.
+    const double scale = (1.0 / 255.0) * static_cast<double>(span) * static_cast<double>(gain);
+    const double offset = static_cast<double>(invFar) * static_cast<double>(gain) + static_cast<double>(shift);
+    return {scale, offset};
+}
+
+// Rounds half to even (the default rounding mode), saturating to the 32-bit
+// range. NaN, which only absurd camera values produce, becomes INT32_MIN as in
+// the processor's own conversion: its arrival column is then outside any row.
+static int32_t roundToInt32(float value)
+{
+    if (std::isnan(value))
+        return INT32_MIN;
+    if (value >= 2147483647.0f)
+        return INT32_MAX;
+    if (value <= -2147483648.0f)
+        return INT32_MIN;
+    return static_cast<int32_t>(std::nearbyint(value));
+}
+
+void depthToDisparity(cv::Mat src, cv::Mat& dst, char side)
+{
+    const DisparityMapping mapping = disparityMapping(side);
+    // The map is applied in single precision, one rounding after the product
+    // and one after the sum, so no CPU's fused multiply-add changes it.
+    const float scale = static_cast<float>(mapping.scale);
+    const float offset = static_cast<float>(mapping.offset);
+
+    dst.create(src.rows, src.cols, CV_32F);
+    for (int r = 0; r < src.rows; ++r) {
+        const uint8_t* in = src.ptr<uint8_t>(r);
+        float* out = dst.ptr<float>(r);
+        for (int c = 0; c < src.cols; ++c) {
+            const float product = static_cast<float>(in[c]) * scale;
+            const float disparity = product + offset;
+            out[c] = static_cast<float>(roundToInt32(disparity));
+        }
+    }
+}
