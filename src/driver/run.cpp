@@ -1,56 +1,81 @@
 #include "driver/run.h"
 
-#include "driver/camera.h"
 #include "driver/disparity.h"
+#include "driver/map_writer.h"
+#include "driver/report.h"
 #include "driver/score.h"
 #include "driver/settings.h"
-#include "metric/evaluate_view.h"
 #include "metric/phase_report.h"
 
-#include <opencv2/imgcodecs.hpp>
+#include <cmath>
 
-static cv::Mat toFloatView(const cv::Mat& view)
+namespace {
+
+cv::Mat toFloatView(const cv::Mat& view)
 {
     cv::Mat viewF;
     view.convertTo(viewF, CV_32F, 1.0, 0.0);
     return viewF;
 }
 
-void scorePair(const PairImages& images, std::ostream& out)
+ViewResult evaluateOneView(const char* name, const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
+                           char side, ViewDetails& details)
 {
-    const cv::Mat viewLeftF = toFloatView(images.viewLeft);
-    const cv::Mat viewRightF = toFloatView(images.viewRight);
-
-    const int start = clockMilliseconds();
-    cv::Mat dispLeftA, dispRightA, dispLeftB, dispRightB;
-    depthToDisparity(images.depthLeftA, dispLeftA, 'L');
-    depthToDisparity(images.depthRightA, dispRightA, 'R');
-    depthToDisparity(images.depthLeftB, dispLeftB, 'L');
-    depthToDisparity(images.depthRightB, dispRightB, 'R');
-
-    const float scoreLeft = evaluateView(viewLeftF, dispLeftA, dispLeftB);
-    const float scoreRight = evaluateView(viewRightF, dispRightA, dispRightB);
-    const float score = combineViewErrors(scoreLeft, scoreRight);
-
-    out << "MORVEX Score: " << score << std::endl;
-    const int elapsed = clockMilliseconds() - start;
-    out << "Computational Time: " << static_cast<float>(elapsed) / 1000.0f << "(sec)" << std::endl << std::endl;
+    cv::Mat dispA, dispB;
+    depthToDisparity(depthA, dispA, side);
+    depthToDisparity(depthB, dispB, side);
+    ViewResult result;
+    result.error = evaluateView(toFloatView(view), dispA, dispB, &details);
+    result.countedPixels = details.countedTerms;
+    result.disagreeingPixels = details.disagreeingPixels;
+    if (details.countedTerms == 0)
+        throw InputError(std::string("no pixel of the ") + name +
+                         " view could be compared: every pixel's disparity sends it outside the image");
+    return result;
 }
 
-int runScoring(const InputPaths& paths, std::ostream& out)
-{
-    readCameraParameters(paths[kCameraFile]);
+} // namespace
 
-    PairImages images;
-    images.viewLeft = cv::imread(paths[kLeftView], cv::IMREAD_GRAYSCALE);
-    images.viewRight = cv::imread(paths[kRightView], cv::IMREAD_GRAYSCALE);
-    images.depthLeftA = cv::imread(paths[kDepthLeftA], cv::IMREAD_GRAYSCALE);
-    images.depthRightA = cv::imread(paths[kDepthRightA], cv::IMREAD_GRAYSCALE);
+PairResult scorePair(const PairImages& images, PairExtras* extras)
+{
+    PairExtras local;
+    PairExtras& e = extras != nullptr ? *extras : local;
+    e.left.keepMaps = e.keepMaps;
+    e.right.keepMaps = e.keepMaps;
+
+    PairResult result;
+    result.left = evaluateOneView("left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
+    result.right = evaluateOneView("right", images.viewRight, images.depthRightA, images.depthRightB, 'R', e.right);
+    result.score = combineViewErrors(result.left.error, result.right.error);
+    return result;
+}
+
+int runScoring(const Options& options, std::ostream& out, std::ostream& err)
+{
+    loadCameraFile(options.paths[kCameraFile]);
+    const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;
     g_imageHeight = images.viewLeft.rows;
-    images.depthLeftB = cv::imread(paths[kDepthLeftB], cv::IMREAD_GRAYSCALE);
-    images.depthRightB = cv::imread(paths[kDepthRightB], cv::IMREAD_GRAYSCALE);
 
-    scorePair(images, out);
-    return 0;
+    PairExtras extras;
+    extras.keepMaps = !options.saveMapsDir.empty();
+
+    const int start = clockMilliseconds();
+    const PairResult result = scorePair(images, &extras);
+    if (options.json) {
+        const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
+        writeJsonResult(out, options.paths, result, seconds);
+    } else {
+        writeScoreLine(out, result.score);
+        writeTimeLine(out, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
+    }
+
+    if (extras.keepMaps) {
+        saveViewMaps(options.saveMapsDir, "left", images.viewLeft, extras.left);
+        saveViewMaps(options.saveMapsDir, "right", images.viewRight, extras.right);
+    }
+
+    if (options.minScore && !(result.score >= *options.minScore))
+        return kExitBelowMin;
+    return kExitOk;
 }

@@ -1,33 +1,35 @@
 #pragma once
 
-#include <opencv2/core.hpp>
+#include "driver/inputs.h"
+#include "driver/options.h"
+#include "metric/evaluate_view.h"
 
-#include <array>
 #include <ostream>
-#include <string>
 
-// The seven inputs of one scoring run, in command-line order.
-enum InputIndex {
-    kLeftView,
-    kRightView,
-    kDepthLeftA,
-    kDepthRightA,
-    kDepthLeftB,
-    kDepthRightB,
-    kCameraFile,
-    kInputCount
-};
-using InputPaths = std::array<std::string, kInputCount>;
-
-// The images of one stereo pair as read: 8-bit grey.
-struct PairImages {
-    cv::Mat viewLeft, viewRight;
-    cv::Mat depthLeftA, depthRightA, depthLeftB, depthRightB;
+// The result of one view.
+struct ViewResult {
+    float error = 0.0f;              // what evaluateView returned
+    long long countedPixels = 0;     // error terms pooled
+    long long disagreeingPixels = 0; // pixels whose two disparities differ
 };
 
-// Scores one pair whose camera values and image size are already set, and
-// writes the score line and the time line to out.
-void scorePair(const PairImages& images, std::ostream& out);
+// The result of one stereo pair.
+struct PairResult {
+    ViewResult left, right;
+    float score = 0.0f;
+};
 
-// The whole run: camera file, images, score, output. Returns the exit status.
-int runScoring(const InputPaths& paths, std::ostream& out);
+// Optional extras of a pair's computation.
+struct PairExtras {
+    bool keepMaps = false;         // fill the view details' maps
+    ViewDetails left, right;       // details of each view, maps included when asked
+};
+
+// Converts the depth maps and runs the metric on both views. The camera
+// values and the image size must be set. Throws InputError when a view has
+// no pixel that can be compared.
+PairResult scorePair(const PairImages& images, PairExtras* extras = nullptr);
+
+// The whole run for a command line: camera file, images, score, output,
+// maps. Returns the exit status; input errors propagate as exceptions.
+int runScoring(const Options& options, std::ostream& out, std::ostream& err);

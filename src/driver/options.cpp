@@ -1,0 +1,78 @@
+#include "driver/options.h"
+
+#include "version.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <vector>
+
+const char* usageLine()
+{
+    return "usage: morvex [OPTIONS] LEFT_VIEW RIGHT_VIEW DEPTH_LEFT_A DEPTH_RIGHT_A DEPTH_LEFT_B DEPTH_RIGHT_B "
+           "CAMERA_FILE";
+}
+
+namespace {
+
+const char* const kDescription =
+    "Scores depth maps of a stereo pair: set B against set A, re-synthesising each view where their disparities "
+    "disagree. Prints \"MORVEX Score: S\" (20 ln(1/sqrt(mean error)), higher is closer; inf for identical "
+    "sets) and the computation time.";
+
+const char* const kFooter =
+    "Inputs, in this order:\n"
+    "  LEFT_VIEW, RIGHT_VIEW          the grey views of the stereo pair (any image format; read as 8-bit grey)\n"
+    "  DEPTH_LEFT_A, DEPTH_RIGHT_A    set A: 8-bit depth maps of the left and right view (255 = near)\n"
+    "  DEPTH_LEFT_B, DEPTH_RIGHT_B    set B: the depth maps scored against set A\n"
+    "  CAMERA_FILE                    nine numbers: near and far depth of the left camera, near and far depth\n"
+    "                                 of the right camera, focal length, principal point x of the left and of\n"
+    "                                 the right camera, position of the left and of the right camera\n"
+    "All images must have the left view's size, at least 8x8 pixels.\n"
+    "\n"
+    "Exit status: 0 scored, 1 an input or the computation failed, 2 wrong command line,\n"
+    "3 the score is below --min-score.";
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
+{
+    ParsedCommandLine parsed;
+    Options& o = parsed.options;
+
+    CLI::App app(kDescription, "morvex");
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string("morvex ") + MORVEX_VERSION, "Print the version and exit");
+    app.get_formatter()->column_width(30);
+
+    std::vector<std::string> positional;
+    app.add_option("inputs", positional, "The seven inputs (below); arguments after the seventh are ignored")
+        ->expected(kInputCount, 1 << 20)
+        ->required();
+    app.add_flag("--phases", o.printPhases, "Print the phase banners and phase times of each view");
+    app.add_flag("--show-maps", o.showMaps, "Show the error and weight maps of each view in windows");
+    app.add_option("--save-maps", o.saveMapsDir,
+                   "Write the error and weight maps and an error heat map of each view as PNG files into DIR")
+        ->type_name("DIR");
+    app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines");
+    app.add_option("--min-score", o.minScore, "Exit with status 3 when the score is below X or not a number")
+        ->type_name("X");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        parsed.exitStatus = app.exit(e, std::cout, std::cerr);
+        return parsed;
+    } catch (const CLI::CallForVersion& e) {
+        parsed.exitStatus = app.exit(e, std::cout, std::cerr);
+        return parsed;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "morvex: " << e.what() << "\n" << usageLine() << "\n";
+        parsed.exitStatus = kExitUsage;
+        return parsed;
+    }
+
+    for (int i = 0; i < kInputCount; ++i)
+        o.paths[i] = positional[i];
+    return parsed;
+}

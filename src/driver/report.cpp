@@ -1,0 +1,63 @@
+#include "driver/report.h"
+
+#include "driver/run.h"
+#include "driver/score.h"
+#include "version.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+
+void writeScoreLine(std::ostream& out, float score)
+{
+    out << "MORVEX Score: " << score << std::endl;
+}
+
+void writeTimeLine(std::ostream& out, float seconds)
+{
+    out << "Computational Time: " << seconds << "(sec)" << std::endl << std::endl;
+}
+
+namespace {
+
+// A float with 9 significant digits, enough to restore it exactly; null when
+// it is not finite (JSON has no infinity or NaN).
+nlohmann::json exactNumber(float value)
+{
+    if (!std::isfinite(value))
+        return nullptr;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return nlohmann::json::parse(text);
+}
+
+nlohmann::json viewJson(const ViewResult& view)
+{
+    return {
+        {"error", exactNumber(view.error)},
+        {"counted_pixels", view.countedPixels},
+        {"disagreeing_pixels", view.disagreeingPixels},
+    };
+}
+
+} // namespace
+
+void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds)
+{
+    nlohmann::ordered_json inputs;
+    const char* const keys[kInputCount] = {"left_view",    "right_view",   "depth_left_a", "depth_right_a",
+                                           "depth_left_b", "depth_right_b", "camera_file"};
+    for (int i = 0; i < kInputCount; ++i)
+        inputs[keys[i]] = paths[i];
+
+    nlohmann::ordered_json doc;
+    doc["version"] = MORVEX_VERSION;
+    doc["score"] = exactNumber(result.score);
+    doc["score_text"] = formatFloat(result.score);
+    doc["computational_time"] = seconds;
+    doc["left"] = viewJson(result.left);
+    doc["right"] = viewJson(result.right);
+    doc["inputs"] = inputs;
+    out << doc.dump(2) << std::endl;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "driver/inputs.h"
+
+#include <ostream>
+
+struct PairResult;
+
+// "MORVEX Score: S" and its end of line.
+void writeScoreLine(std::ostream& out, float score);
+
+// "Computational Time: T(sec)" and an empty line.
+void writeTimeLine(std::ostream& out, float seconds);
+
+// The result as one JSON document.
+void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds);
