@@ -23,16 +23,16 @@ namespace {
 
 // A float with 9 significant digits, enough to restore it exactly; null when
 // it is not finite (JSON has no infinity or NaN).
-nlohmann::json exactNumber(float value)
+nlohmann::ordered_json exactNumber(float value)
 {
     if (!std::isfinite(value))
         return nullptr;
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-    return nlohmann::json::parse(text);
+    return nlohmann::ordered_json::parse(text);
 }
 
-nlohmann::json viewJson(const ViewResult& view)
+nlohmann::ordered_json viewJson(const ViewResult& view)
 {
     return {
         {"error", exactNumber(view.error)},
@@ -55,7 +55,7 @@ void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResul
     doc["version"] = MORVEX_VERSION;
     doc["score"] = exactNumber(result.score);
     doc["score_text"] = formatFloat(result.score);
-    doc["computational_time"] = seconds;
+    doc["computational_time"] = exactNumber(seconds);
     doc["left"] = viewJson(result.left);
     doc["right"] = viewJson(result.right);
     doc["inputs"] = inputs;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "metric/evaluate_view.h"
+
+#include <opencv2/core.hpp>
+
+#include <string>
+
+// The weighted error of each pixel: error times weight, summed over the
+// passes that counted there (0 where none did).
+cv::Mat weightedErrorMap(const ViewDetails& details);
+
+// The view in grey with its weighted error laid over it in colour.
+cv::Mat errorHeatmap(const cv::Mat& view, const ViewDetails& details);
+
+// Writes PREFIX_matSelfSim.png, PREFIX_matInvadSim.png, PREFIX_matSelfWeight.png,
+// PREFIX_matInvadWeight.png (the display images of the maps) and
+// PREFIX_heatmap.png into dir, creating it. Throws InputError on failure.
+void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
+                  const ViewDetails& details);
