@@ -46,18 +46,22 @@ void depthToDisparity(cv::Mat src, cv::Mat& dst, char side)
 {
     const DisparityMapping mapping = disparityMapping(side);
     // The map is applied in single precision, one rounding after the product
-    // and one after the sum, so no CPU's fused multiply-add changes it.
+    // and one after the sum, so no CPU's fused multiply-add changes it. An
+    // 8-bit depth has only 256 values: each is converted once.
     const float scale = static_cast<float>(mapping.scale);
     const float offset = static_cast<float>(mapping.offset);
+    float disparityOf[256];
+    for (int v = 0; v < 256; ++v) {
+        const float product = static_cast<float>(v) * scale;
+        const float disparity = product + offset;
+        disparityOf[v] = static_cast<float>(roundToInt32(disparity));
+    }
 
     dst.create(src.rows, src.cols, CV_32F);
     for (int r = 0; r < src.rows; ++r) {
         const uint8_t* in = src.ptr<uint8_t>(r);
         float* out = dst.ptr<float>(r);
-        for (int c = 0; c < src.cols; ++c) {
-            const float product = static_cast<float>(in[c]) * scale;
-            const float disparity = product + offset;
-            out[c] = static_cast<float>(roundToInt32(disparity));
-        }
+        for (int c = 0; c < src.cols; ++c)
+            out[c] = disparityOf[in[c]];
     }
 }
