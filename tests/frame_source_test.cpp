@@ -1,0 +1,158 @@
+// Frame sources: numbered image files and single images, checked against
+// the sample scene generator.
+#include "driver/frame_source.h"
+#include "driver/inputs.h"
+#include "sample/scene.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::array<const char*, 6> kNames = {"left", "right", "depth_left_a", "depth_right_a",
+                                           "depth_left_b", "depth_right_b"};
+
+std::array<cv::Mat, 6> sceneImages(int width, int height, int frame)
+{
+    const SampleScene s = makeSampleScene({width, height, 7, frame});
+    return {s.left, s.right, s.depthLeftA, s.depthRightA, s.depthLeftB, s.depthRightB};
+}
+
+// The left views of frames 0 .. count-1.
+std::vector<cv::Mat> leftViews(int width, int height, int count)
+{
+    std::vector<cv::Mat> views;
+    for (int f = 0; f < count; ++f)
+        views.push_back(sceneImages(width, height, f)[kLeftView]);
+    return views;
+}
+
+bool identical(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() && cv::countNonZero(a != b) == 0;
+}
+
+// A fresh directory for the running test.
+std::string testDir()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = fs::path(::testing::TempDir()) / "morvex_frames" / info->test_suite_name() / info->name();
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir.string() + "/";
+}
+
+// Every frame, read back to front to exercise seeking, equals `expected`.
+void expectFrames(FrameSource& source, const std::vector<cv::Mat>& expected)
+{
+    ASSERT_TRUE(source.isVideo());
+    ASSERT_EQ(source.frameCount(), static_cast<long long>(expected.size()));
+    EXPECT_EQ(source.frameSize(), expected[0].size());
+    for (long long f = source.frameCount() - 1; f >= 0; --f) {
+        const cv::Mat frame = source.readFrame(f);
+        EXPECT_EQ(frame.type(), CV_8UC1);
+        EXPECT_TRUE(identical(frame, expected[static_cast<std::size_t>(f)])) << "frame " << f;
+    }
+    EXPECT_FALSE(source.deeperThan8Bits());
+}
+
+// Runs `action`, which must throw InputError with `message` (in full).
+void expectInputError(const std::function<void()>& action, const std::string& message)
+{
+    try {
+        action();
+        ADD_FAILURE() << "no InputError; expected: " << message;
+    } catch (const InputError& error) {
+        EXPECT_EQ(error.what(), message);
+    }
+}
+
+std::unique_ptr<FrameSource> openLeft(const std::string& path, const SequenceFormat& format = {})
+{
+    return FrameSource::open(path, kLeftView, format);
+}
+
+} // namespace
+
+TEST(ImageFrames, NumberedPatternFromItsFirstFrame)
+{
+    const std::string dir = testDir();
+    const std::vector<cv::Mat> frames = leftViews(64, 48, 3);
+    for (int f = 0; f < 3; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "left_%04d.png", f);
+        ASSERT_TRUE(cv::imwrite(dir + name, frames[f]));
+        ASSERT_TRUE(cv::imwrite(dir + "100%_" + std::to_string(f) + ".png", frames[f]));
+    }
+    expectFrames(*openLeft(dir + "left_%04d.png"), frames);
+    expectFrames(*openLeft(dir + "100%%_%d.png"), frames);
+
+    const auto fromFrame1 = FrameSource::open(dir + "left_%04d.png", kLeftView, {0, 0, "420", 1});
+    EXPECT_EQ(fromFrame1->frameCount(), 3);
+    EXPECT_TRUE(identical(fromFrame1->readFrame(2), frames[2]));
+}
+
+TEST(ImageFrames, SingleImageStandsForEveryFrame)
+{
+    const std::string dir = testDir();
+    const cv::Mat left = sceneImages(64, 48, 0)[kLeftView];
+    ASSERT_TRUE(cv::imwrite(dir + "left.png", left));
+    const auto source = openLeft(dir + "left.png");
+    EXPECT_FALSE(source->isVideo());
+    EXPECT_EQ(source->frameCount(), -1);
+    EXPECT_EQ(source->frameSize(), left.size());
+    cv::Mat first = source->readFrame(0);
+    first.setTo(0);
+    EXPECT_TRUE(identical(source->readFrame(1000000), left));
+    EXPECT_FALSE(source->deeperThan8Bits());
+
+    cv::Mat deep;
+    left.convertTo(deep, CV_16U, 256.0);
+    ASSERT_TRUE(cv::imwrite(dir + "deep.png", deep + 255));
+    const auto deepSource = openLeft(dir + "deep.png");
+    EXPECT_TRUE(deepSource->deeperThan8Bits());
+    EXPECT_TRUE(identical(deepSource->readFrame(5), left));
+}
+
+TEST(FrameSourceErrors, PatternGapsConversionsAndSizes)
+{
+    const std::string dir = testDir();
+    const std::vector<cv::Mat> frames = leftViews(64, 48, 4);
+    for (int f : {0, 1, 3})
+        ASSERT_TRUE(cv::imwrite(dir + "left_" + std::to_string(f) + ".png", frames[f]));
+    const std::string pattern = dir + "left_%d.png";
+    const auto source = openLeft(pattern);
+    EXPECT_EQ(source->frameCount(), 2);
+    const std::string holds = "; the pattern holds 2 frames, numbers 0 to 1 (" + dir + "left_0.png to " + dir +
+                              "left_1.png)";
+    expectInputError([&] { source->readFrame(2); },
+                     pattern + " (left view): has no frame 2: " + dir + "left_2.png does not exist" + holds);
+    expectInputError([&] { source->readFrame(3); }, pattern + " (left view): has no frame 3: the files stop before " +
+                                                        dir + "left_2.png, which does not exist" + holds);
+    expectInputError([&] { FrameSource::open(pattern, kLeftView, {0, 0, "420", 2}); },
+                     pattern + " (left view): holds no frames from 2 on: " + dir + "left_2.png does not exist");
+
+    const std::string usage = "; use one %d, %04d or the like (%% for a literal %)";
+    expectInputError([&] { openLeft(dir + "left_%s.png"); },
+                     dir + "left_%s.png (left view): is a frame file pattern whose conversion '%s' is not a frame "
+                           "number" + usage);
+    expectInputError([&] { openLeft(dir + "left_%5.2f.png"); },
+                     dir + "left_%5.2f.png (left view): is a frame file pattern whose conversion '%5.2f' is not a "
+                           "frame number" + usage);
+    expectInputError([&] { openLeft(dir + "left_%d_%d.png"); },
+                     dir + "left_%d_%d.png (left view): is a frame file pattern with more than one conversion; use "
+                           "exactly one %d, %04d or the like (%% for a literal %)");
+
+    ASSERT_TRUE(cv::imwrite(dir + "left_2.png", sceneImages(32, 24, 2)[kLeftView]));
+    expectInputError([&] { openLeft(pattern)->readFrame(2); },
+                     dir + "left_2.png (left view): is 32x24 but frame 0 of " + pattern + " is 64x48");
+}
