@@ -1,5 +1,5 @@
-// Frame sources: numbered image files and single images, checked against
-// the sample scene generator.
+// Frame sources: raw YUV, numbered image files and single images,
+// checked against the sample scene generator.
 #include "driver/frame_source.h"
 #include "driver/inputs.h"
 #include "sample/scene.h"
@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +52,39 @@ std::string testDir()
     return dir.string() + "/";
 }
 
+long long chromaBytes(const std::string& format, int w, int h)
+{
+    if (format == "400")
+        return 0;
+    if (format == "420")
+        return 2LL * ((w + 1) / 2) * ((h + 1) / 2);
+    if (format == "422")
+        return 2LL * ((w + 1) / 2) * h;
+    return 2LL * w * h;
+}
+
+// Each frame's luma, then chroma bytes that differ from frame to frame, so a
+// reader that lands in the wrong plane sees it.
+void appendFrame(std::ofstream& out, const cv::Mat& luma, const std::string& format, int frame)
+{
+    out.write(reinterpret_cast<const char*>(luma.data), static_cast<std::streamsize>(luma.total()));
+    const std::string chroma(static_cast<std::size_t>(chromaBytes(format, luma.cols, luma.rows)),
+                             static_cast<char>(40 + frame));
+    out.write(chroma.data(), static_cast<std::streamsize>(chroma.size()));
+}
+
+void writeRawYuv(const std::string& path, const std::vector<cv::Mat>& frames, const std::string& format)
+{
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t f = 0; f < frames.size(); ++f)
+        appendFrame(out, frames[f], format, static_cast<int>(f));
+}
+
+void writeText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
 // Every frame, read back to front to exercise seeking, equals `expected`.
 void expectFrames(FrameSource& source, const std::vector<cv::Mat>& expected)
 {
@@ -82,6 +116,34 @@ std::unique_ptr<FrameSource> openLeft(const std::string& path, const SequenceFor
 }
 
 } // namespace
+
+TEST(RawYuvFrames, EveryFrameOfTheSampleSequenceIsItsLuma)
+{
+    const std::string dir = testDir();
+    writeSampleSequence({64, 48, 7, 0}, 3, dir);
+    for (int i = 0; i < 6; ++i) {
+        std::vector<cv::Mat> expected;
+        for (int f = 0; f < 3; ++f)
+            expected.push_back(sceneImages(64, 48, f)[i]);
+        SCOPED_TRACE(kNames[i]);
+        expectFrames(*FrameSource::open(dir + kNames[i] + ".yuv", i, {64, 48}), expected);
+    }
+}
+
+TEST(RawYuvFrames, EveryFormatAtEvenAndOddSizes)
+{
+    const std::string dir = testDir();
+    for (const std::string format : {"420", "400", "422", "444"}) {
+        for (const cv::Size size : {cv::Size(64, 48), cv::Size(63, 47)}) {
+            SCOPED_TRACE(format + " " + std::to_string(size.width));
+            const std::vector<cv::Mat> frames = leftViews(size.width, size.height, 3);
+            const std::string path = dir + "left_" + format + "_" + std::to_string(size.width) + ".YUV";
+            writeRawYuv(path, frames, format);
+            SequenceFormat sequence{size.width, size.height, format};
+            expectFrames(*openLeft(path, sequence), frames);
+        }
+    }
+}
 
 TEST(ImageFrames, NumberedPatternFromItsFirstFrame)
 {
@@ -121,6 +183,26 @@ TEST(ImageFrames, SingleImageStandsForEveryFrame)
     const auto deepSource = openLeft(dir + "deep.png");
     EXPECT_TRUE(deepSource->deeperThan8Bits());
     EXPECT_TRUE(identical(deepSource->readFrame(5), left));
+}
+
+TEST(FrameSourceErrors, RawYuvSizeAndFormat)
+{
+    const std::string dir = testDir();
+    const std::string path = dir + "left.yuv";
+    writeRawYuv(path, leftViews(64, 48, 3), "420");
+    expectInputError([&] { openLeft(path); },
+                     path + " (left view): raw YUV has no header, so its frame size is needed: give it with --size WxH");
+    expectInputError([&] { openLeft(path, {60, 48}); },
+                     path + " (left view): is 13824 bytes, not a whole number of 60x48 4:2:0 frames of 4320 bytes; "
+                            "check --size and --yuv-format");
+    expectInputError([&] { openLeft(path, {64, 48, "444"}); },
+                     path + " (left view): is 13824 bytes, not a whole number of 64x48 4:4:4 frames of 9216 bytes; "
+                            "check --size and --yuv-format");
+    expectInputError([&] { openLeft(path, {64, 48, "411"}); },
+                     path + " (left view): unknown YUV format '411'; --yuv-format takes 420, 400, 422 or 444");
+    writeText(dir + "empty.yuv", "");
+    expectInputError([&] { openLeft(dir + "empty.yuv", {64, 48}); },
+                     dir + "empty.yuv (left view): is empty: it holds no frames");
 }
 
 TEST(FrameSourceErrors, PatternGapsConversionsAndSizes)
