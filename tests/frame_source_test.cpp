@@ -1,4 +1,4 @@
-// Frame sources: raw YUV, numbered image files and single images,
+// Frame sources: raw YUV, Y4M, numbered image files and single images,
 // checked against the sample scene generator.
 #include "driver/frame_source.h"
 #include "driver/inputs.h"
@@ -80,6 +80,19 @@ void writeRawYuv(const std::string& path, const std::vector<cv::Mat>& frames, co
         appendFrame(out, frames[f], format, static_cast<int>(f));
 }
 
+// `format` is the raw layout of the planes, `header` the rest of the header
+// line after W and H, `frameLine` each frame's header line.
+void writeY4m(const std::string& path, const std::vector<cv::Mat>& frames, const std::string& format,
+              const std::string& header, const std::string& frameLine = "FRAME")
+{
+    std::ofstream out(path, std::ios::binary);
+    out << "YUV4MPEG2 W" << frames[0].cols << " H" << frames[0].rows << header << "\n";
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        out << frameLine << "\n";
+        appendFrame(out, frames[f], format, static_cast<int>(f));
+    }
+}
+
 void writeText(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
@@ -145,6 +158,33 @@ TEST(RawYuvFrames, EveryFormatAtEvenAndOddSizes)
     }
 }
 
+TEST(Y4mFrames, HeaderParametersAndFrameLines)
+{
+    const std::string dir = testDir();
+    const struct {
+        const char* format;
+        const char* header;
+        const char* frameLine;
+    } cases[] = {
+        {"420", " F25:1 Ip A1:1 C420jpeg", "FRAME"},
+        {"420", "", "FRAME Ip XCOMMENT=a"},
+        {"420", " C420mpeg2 XYSCSS=420MPEG2", "FRAME"},
+        {"420", " C420paldv", "FRAME"},
+        {"400", " F30000:1001 Cmono", "FRAME"},
+        {"400", " Cmono", "FRAME Ib"},
+        {"422", " C422", "FRAME"},
+        {"444", " C444 Ip", "FRAME"},
+    };
+    for (const auto& c : cases) {
+        for (const cv::Size size : {cv::Size(64, 48), cv::Size(63, 47)}) {
+            SCOPED_TRACE(std::string(c.header) + " / " + c.frameLine + " / " + std::to_string(size.width));
+            const std::vector<cv::Mat> frames = leftViews(size.width, size.height, 3);
+            writeY4m(dir + "left.y4m", frames, c.format, c.header, c.frameLine);
+            expectFrames(*openLeft(dir + "left.y4m", {9, 9, "444"}), frames);
+        }
+    }
+}
+
 TEST(ImageFrames, NumberedPatternFromItsFirstFrame)
 {
     const std::string dir = testDir();
@@ -205,6 +245,32 @@ TEST(FrameSourceErrors, RawYuvSizeAndFormat)
                      dir + "empty.yuv (left view): is empty: it holds no frames");
 }
 
+TEST(FrameSourceErrors, FrameOutOfRangeNamesTheInputAndItsFrames)
+{
+    const std::string dir = testDir();
+    writeSampleSequence({64, 48, 7, 0}, 3, dir);
+    const auto yuv = FrameSource::open(dir + "depth_right_b.yuv", kDepthRightB, {64, 48});
+    expectInputError([&] { yuv->readFrame(3); },
+                     dir + "depth_right_b.yuv (depth map of the right view, set B): has no frame 3; it holds 3 "
+                           "frames (0 to 2)");
+    expectInputError([&] { yuv->readFrame(-1); },
+                     dir + "depth_right_b.yuv (depth map of the right view, set B): has no frame -1; it holds 3 "
+                           "frames (0 to 2)");
+    writeY4m(dir + "left.y4m", leftViews(64, 48, 1), "420", "");
+    expectInputError([&] { openLeft(dir + "left.y4m")->readFrame(1); },
+                     dir + "left.y4m (left view): has no frame 1; it holds 1 frame (frame 0)");
+}
+
+TEST(FrameSourceErrors, MissingFilesAndDirectories)
+{
+    const std::string dir = testDir();
+    expectInputError([&] { openLeft(dir + "none.yuv", {64, 48}); }, dir + "none.yuv (left view): no such file");
+    expectInputError([&] { openLeft(dir + "none.y4m"); }, dir + "none.y4m (left view): no such file");
+    expectInputError([&] { openLeft(dir + "none.png"); }, dir + "none.png (left view): no such file");
+    fs::create_directories(dir + "dir.y4m");
+    expectInputError([&] { openLeft(dir + "dir.y4m"); }, dir + "dir.y4m (left view): is a directory, not a file");
+}
+
 TEST(FrameSourceErrors, PatternGapsConversionsAndSizes)
 {
     const std::string dir = testDir();
@@ -237,4 +303,41 @@ TEST(FrameSourceErrors, PatternGapsConversionsAndSizes)
     ASSERT_TRUE(cv::imwrite(dir + "left_2.png", sceneImages(32, 24, 2)[kLeftView]));
     expectInputError([&] { openLeft(pattern)->readFrame(2); },
                      dir + "left_2.png (left view): is 32x24 but frame 0 of " + pattern + " is 64x48");
+}
+
+TEST(FrameSourceErrors, Y4mHeaders)
+{
+    const std::string dir = testDir();
+    const std::string path = dir + "left.y4m";
+    const std::string frame(64 * 48 * 3 / 2, 'x');
+    for (const std::string c : {"C420p10", "C444p12", "Cmono16", "C422p9"}) {
+        writeText(path, "YUV4MPEG2 W64 H48 " + c + "\nFRAME\n" + frame);
+        const std::string bits = c.substr(c.find_first_of("0123456789", 5));
+        expectInputError([&] { openLeft(path); },
+                         path + " (left view): has " + bits + "-bit samples (" + c + "); only 8-bit Y4M is supported");
+    }
+    const struct {
+        std::string text, problem;
+    } cases[] = {
+        {"YUV4MPEG W64 H48\n", "is not a YUV4MPEG2 (.y4m) file: it does not start with 'YUV4MPEG2 '"},
+        {"\x89PNG\r\n", "is not a YUV4MPEG2 (.y4m) file: it does not start with 'YUV4MPEG2 '"},
+        {"YUV4MPEG2 W64 H48", "has a bad YUV4MPEG2 header: no end of line within its first 65536 bytes"},
+        {"YUV4MPEG2 H48 C420\n", "has a bad YUV4MPEG2 header: it gives no frame width (W)"},
+        {"YUV4MPEG2 W64\n", "has a bad YUV4MPEG2 header: it gives no frame height (H)"},
+        {"YUV4MPEG2 W0 H48\n", "has a bad YUV4MPEG2 header: 'W0' is not a frame width from 1 to 1048576"},
+        {"YUV4MPEG2 W64 H4x8\n", "has a bad YUV4MPEG2 header: 'H4x8' is not a frame height from 1 to 1048576"},
+        {"YUV4MPEG2 W64 H48 C999\n",
+         "has chroma format 'C999', which is not one of the supported 8-bit formats C420, C422, C444, C411, "
+         "C444alpha and Cmono"},
+        {"YUV4MPEG2 W64 H48\n", "has a YUV4MPEG2 header but no frames"},
+        {"YUV4MPEG2 W64 H48\nFRAME\n" + frame + "FRAME\n" + frame.substr(10),
+         "frame 1 is truncated: it needs 4608 bytes of 64x48 planes but only 4598 remain"},
+        {"YUV4MPEG2 W64 H48\nFRAME\n" + frame + "FRA", "frame 1 (at byte 4632) is truncated: its FRAME line has no end"},
+        {"YUV4MPEG2 W64 H48\nFRAME\n" + frame + "xFRAME\n" + frame,
+         "frame 1 (at byte 4632) does not start with a FRAME line; do the header's W, H and C match the data?"},
+    };
+    for (const auto& c : cases) {
+        writeText(path, c.text);
+        expectInputError([&] { openLeft(path); }, path + " (left view): " + c.problem);
+    }
 }

@@ -26,6 +26,8 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, int inpu
     const std::string extension = lowerExtension(path);
     if (extension == ".yuv")
         return openRawYuv(path, inputIndex, format);
+    if (extension == ".y4m")
+        return openY4m(path, inputIndex);
     return openImageFile(path, inputIndex);
 }
 

@@ -12,6 +12,7 @@
 std::unique_ptr<FrameSource> openImageFile(const std::string& path, int index);
 std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, int index, long long firstFrame);
 std::unique_ptr<FrameSource> openRawYuv(const std::string& path, int index, const SequenceFormat& format);
+std::unique_ptr<FrameSource> openY4m(const std::string& path, int index);
 
 // Throws InputError as "PATH (ROLE): PROBLEM".
 [[noreturn]] void failInput(const std::string& path, int index, const std::string& problem);
