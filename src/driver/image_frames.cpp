@@ -8,7 +8,7 @@
 
 namespace {
 
-class SingleImageSource : public FrameSource {
+class SingleImageSource final : public FrameSource {
 public:
     SingleImageSource(const std::string& path, int index) : path_(path), index_(index)
     {
@@ -111,7 +111,7 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path, ec);
 }
 
-class ImagePatternSource : public FrameSource {
+class ImagePatternSource final : public FrameSource {
 public:
     ImagePatternSource(const std::string& pattern, int index, long long firstFrame)
         : text_(pattern), index_(index), pattern_(pattern, index), first_(firstFrame)

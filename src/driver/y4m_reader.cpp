@@ -105,7 +105,7 @@ Y4mHeader parseHeader(const PlanarFile& file, const std::string& line)
     return header;
 }
 
-class Y4mSource : public FrameSource {
+class Y4mSource final : public FrameSource {
 public:
     Y4mSource(const std::string& path, int index) : path_(path), index_(index), file_(path, index)
     {

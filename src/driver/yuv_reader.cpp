@@ -10,7 +10,7 @@ bool isRawYuvFormat(const std::string& format)
     return format == "420" || format == "400" || format == "422" || format == "444";
 }
 
-class RawYuvSource : public FrameSource {
+class RawYuvSource final : public FrameSource {
 public:
     RawYuvSource(const std::string& path, int index, const SequenceFormat& format)
         : path_(path), index_(index), file_(path, index), size_(format.width, format.height)
