@@ -1,0 +1,50 @@
+#include "driver/frame_source.h"
+
+#include "driver/frame_source_kinds.h"
+#include "driver/inputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace {
+
+std::string lowerExtension(const std::string& path)
+{
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+} // namespace
+
+std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, int inputIndex, const SequenceFormat& format)
+{
+    if (path.find('%') != std::string::npos)
+        return openImagePattern(path, inputIndex, format.firstFrame);
+    const std::string extension = lowerExtension(path);
+    if (extension == ".yuv")
+        return openRawYuv(path, inputIndex, format);
+    if (extension == ".y4m")
+        return openY4m(path, inputIndex);
+    return openImageFile(path, inputIndex);
+}
+
+void failInput(const std::string& path, int index, const std::string& problem)
+{
+    throw InputError(path + " (" + inputRole(index) + "): " + problem);
+}
+
+std::string sizeText(long long width, long long height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+void failNoSuchFrame(const std::string& path, int index, long long frame, long long count)
+{
+    const std::string holds = count == 1 ? "it holds 1 frame (frame 0)"
+                                         : "it holds " + std::to_string(count) + " frames (0 to " +
+                                               std::to_string(count - 1) + ")";
+    failInput(path, index, "has no frame " + std::to_string(frame) + "; " + holds);
+}
