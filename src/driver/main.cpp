@@ -21,6 +21,9 @@ int main(int argc, char** argv)
 
     try {
         return runScoring(parsed.options, std::cout, std::cerr);
+    } catch (const UsageError& e) {
+        std::cerr << "morvex: " << e.what() << "\n" << usageLine() << std::endl;
+        return kExitUsage;
     } catch (const InputError& e) {
         std::cerr << "morvex: " << e.what() << std::endl;
     } catch (const cv::Exception& e) {

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <vector>
 
@@ -33,6 +34,20 @@ const char* const kFooter =
     "Exit status: 0 scored, 1 an input or the computation failed, 2 wrong command line,\n"
     "3 the score is below --min-score.";
 
+// "WxH" with both sides from 1 to 65536.
+bool parseSize(const std::string& text, SequenceFormat& format)
+{
+    int width = 0, height = 0;
+    char x = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &extra) != 3 || x != 'x')
+        return false;
+    if (width < 1 || height < 1 || width > 65536 || height > 65536)
+        return false;
+    format.width = width;
+    format.height = height;
+    return true;
+}
+
 } // namespace
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
@@ -58,6 +73,30 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     app.add_option("--min-score", o.minScore, "Exit with status 3 when the score is below X or not a number")
         ->type_name("X");
 
+    const char* const sequences = "Sequences";
+    std::string size;
+    app.add_option("--size", size, "Frame size of raw .yuv inputs")->type_name("WxH")->group(sequences);
+    app.add_option("--yuv-format", o.sequenceFormat.yuvFormat, "Chroma format of raw .yuv inputs (default 420)")
+        ->check(CLI::IsMember({"420", "400", "422", "444"}))
+        ->type_name("FMT")
+        ->group(sequences);
+    app.add_option("--first", o.sequenceFormat.firstFrame, "First frame to score (default 0)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("K")
+        ->group(sequences);
+    app.add_option("--frames", o.frameCount, "Number of frames to score (default: all of the shortest video)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N")
+        ->group(sequences);
+    app.add_option("--threads", o.threads, "Frames scored at once (default: one per core)")
+        ->check(CLI::Range(1, 1024))
+        ->type_name("N")
+        ->group(sequences);
+    app.add_option("--csv", o.csvPath, "Also write one row per frame (frame, score, error_left, error_right) to FILE")
+        ->type_name("FILE")
+        ->group(sequences);
+    app.add_flag("--quiet", o.quiet, "No progress line on the terminal")->group(sequences);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -72,6 +111,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     }
 
+    if (!size.empty() && !parseSize(size, o.sequenceFormat)) {
+        std::cerr << "morvex: --size: '" << size << "' is not a size such as 1920x1080\n" << usageLine() << "\n";
+        parsed.exitStatus = kExitUsage;
+        return parsed;
+    }
     for (int i = 0; i < kInputCount; ++i)
         o.paths[i] = positional[i];
     return parsed;

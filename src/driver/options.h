@@ -1,8 +1,10 @@
 #pragma once
 
+#include "driver/frame_source.h"
 #include "driver/inputs.h"
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 // Everything the command line asks for.
@@ -13,6 +15,18 @@ struct Options {
     std::string saveMapsDir;        // --save-maps DIR
     bool json = false;              // --json
     std::optional<double> minScore; // --min-score X
+
+    // Sequences (when any image input is a video)
+    SequenceFormat sequenceFormat;         // --size WxH, --yuv-format, --first K
+    std::optional<long long> frameCount;   // --frames N
+    int threads = 0;                       // --threads N (0: one per core)
+    std::string csvPath;                   // --csv FILE
+    bool quiet = false;                    // --quiet
+};
+
+// A command line that asks for something impossible; exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // Exit statuses of the tool.

@@ -43,13 +43,18 @@ nlohmann::ordered_json viewJson(const ViewResult& view)
 
 } // namespace
 
-void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds)
+nlohmann::ordered_json inputsJson(const InputPaths& paths)
 {
     nlohmann::ordered_json inputs;
     const char* const keys[kInputCount] = {"left_view",    "right_view",   "depth_left_a", "depth_right_a",
                                            "depth_left_b", "depth_right_b", "camera_file"};
     for (int i = 0; i < kInputCount; ++i)
         inputs[keys[i]] = paths[i];
+    return inputs;
+}
+
+void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds)
+{
 
     nlohmann::ordered_json doc;
     doc["version"] = MORVEX_VERSION;
@@ -58,6 +63,6 @@ void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResul
     doc["computational_time"] = exactNumber(seconds);
     doc["left"] = viewJson(result.left);
     doc["right"] = viewJson(result.right);
-    doc["inputs"] = inputs;
+    doc["inputs"] = inputsJson(paths);
     out << doc.dump(2) << std::endl;
 }

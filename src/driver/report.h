@@ -2,6 +2,8 @@
 
 #include "driver/inputs.h"
 
+#include <nlohmann/json.hpp>
+
 #include <ostream>
 
 struct PairResult;
@@ -11,6 +13,9 @@ void writeScoreLine(std::ostream& out, float score);
 
 // "Computational Time: T(sec)" and an empty line.
 void writeTimeLine(std::ostream& out, float seconds);
+
+// The seven input paths as a JSON object.
+nlohmann::ordered_json inputsJson(const InputPaths& paths);
 
 // The result as one JSON document.
 void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds);

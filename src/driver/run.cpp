@@ -4,6 +4,7 @@
 #include "driver/map_writer.h"
 #include "driver/report.h"
 #include "driver/score.h"
+#include "driver/sequence_run.h"
 #include "driver/settings.h"
 #include "metric/phase_report.h"
 
@@ -52,6 +53,11 @@ PairResult scorePair(const PairImages& images, PairExtras* extras)
 
 int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 {
+    if (isSequenceRun(options))
+        return runSequence(options, out, err);
+    if (!options.csvPath.empty())
+        throw UsageError("--csv writes one row per frame of a sequence; for a single pair use --json");
+
     loadCameraFile(options.paths[kCameraFile]);
     const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;

@@ -1,0 +1,162 @@
+#include "driver/sequence_report.h"
+
+#include "driver/report.h"
+#include "driver/score.h"
+#include "metric/phase_report.h"
+#include "version.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+PooledSequence poolSequence(const std::vector<FrameResult>& frames)
+{
+    PooledSequence pooled;
+    double sumLeft = 0.0, sumRight = 0.0, sumScores = 0.0;
+    float worst = 0.0f;
+    for (const FrameResult& f : frames) {
+        sumLeft += f.pair.left.error;
+        sumRight += f.pair.right.error;
+        if (pooled.worstFrame < 0 || f.pair.score < worst) {
+            worst = f.pair.score;
+            pooled.worstFrame = f.frame;
+        }
+        if (!std::isfinite(f.pair.score))
+            continue;
+        const double s = f.pair.score;
+        pooled.minScore = pooled.finiteFrames == 0 ? s : std::min(pooled.minScore, s);
+        pooled.maxScore = pooled.finiteFrames == 0 ? s : std::max(pooled.maxScore, s);
+        sumScores += s;
+        ++pooled.finiteFrames;
+    }
+    const double n = static_cast<double>(frames.size());
+    pooled.errorLeft = static_cast<float>(sumLeft / n);
+    pooled.errorRight = static_cast<float>(sumRight / n);
+    pooled.score = combineViewErrors(pooled.errorLeft, pooled.errorRight);
+    if (pooled.finiteFrames > 0)
+        pooled.meanScore = sumScores / pooled.finiteFrames;
+    return pooled;
+}
+
+namespace {
+
+std::string exactText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+class CsvFile {
+public:
+    explicit CsvFile(const std::string& path) : path_(path)
+    {
+        if (path.empty())
+            return;
+        file_.open(path, std::ios::trunc);
+        if (!file_)
+            throw InputError(path + ": cannot write the CSV file");
+        file_ << "frame,score,error_left,error_right\n";
+    }
+    void row(const FrameResult& f)
+    {
+        if (!file_.is_open())
+            return;
+        file_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(f.pair.left.error) << ','
+              << exactText(f.pair.right.error) << '\n';
+    }
+    void close()
+    {
+        if (!file_.is_open())
+            return;
+        file_.close();
+        if (file_.fail())
+            throw InputError(path_ + ": cannot write the CSV file");
+    }
+
+private:
+    std::string path_;
+    std::ofstream file_;
+};
+
+class TextWriter : public SequenceWriter {
+public:
+    TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath) {}
+    void frame(const FrameResult& f) override
+    {
+        out_ << "Frame " << f.frame << ": MORVEX Score: " << f.pair.score << std::endl;
+        csv_.row(f);
+    }
+    void finish(const PooledSequence& pooled, int start) override
+    {
+        csv_.close();
+        writeScoreLine(out_, pooled.score);
+        writeTimeLine(out_, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
+    }
+
+private:
+    std::ostream& out_;
+    CsvFile csv_;
+};
+
+nlohmann::ordered_json numberOrNull(double value)
+{
+    if (!std::isfinite(value))
+        return nullptr;
+    return nlohmann::ordered_json::parse(exactText(value));
+}
+
+class JsonWriter : public SequenceWriter {
+public:
+    JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath) {}
+    void frame(const FrameResult& f) override
+    {
+        frames_.push_back({
+            {"frame", f.frame},
+            {"score", numberOrNull(f.pair.score)},
+            {"score_text", formatFloat(f.pair.score)},
+            {"error_left", numberOrNull(f.pair.left.error)},
+            {"error_right", numberOrNull(f.pair.right.error)},
+        });
+        csv_.row(f);
+    }
+    void finish(const PooledSequence& pooled, int start) override
+    {
+        csv_.close();
+        const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
+        nlohmann::ordered_json doc;
+        doc["version"] = MORVEX_VERSION;
+        doc["frames"] = frames_;
+        nlohmann::ordered_json p;
+        p["score"] = numberOrNull(pooled.score);
+        p["score_text"] = formatFloat(pooled.score);
+        p["error_left"] = numberOrNull(pooled.errorLeft);
+        p["error_right"] = numberOrNull(pooled.errorRight);
+        const bool any = pooled.finiteFrames > 0;
+        p["mean_frame_score"] = any ? numberOrNull(pooled.meanScore) : nullptr;
+        p["min_frame_score"] = any ? numberOrNull(pooled.minScore) : nullptr;
+        p["max_frame_score"] = any ? numberOrNull(pooled.maxScore) : nullptr;
+        p["worst_frame"] = pooled.worstFrame;
+        doc["pooled"] = p;
+        doc["computational_time"] = numberOrNull(seconds);
+        doc["inputs"] = inputsJson(options_.paths);
+        out_ << doc.dump(2) << std::endl;
+    }
+
+private:
+    std::ostream& out_;
+    const Options& options_;
+    CsvFile csv_;
+    nlohmann::ordered_json frames_ = nlohmann::ordered_json::array();
+};
+
+} // namespace
+
+std::unique_ptr<SequenceWriter> makeSequenceWriter(const Options& options, std::ostream& out)
+{
+    if (options.json)
+        return std::make_unique<JsonWriter>(out, options);
+    return std::make_unique<TextWriter>(out, options.csvPath);
+}

@@ -1,0 +1,241 @@
+#include "driver/sequence_run.h"
+
+#include "driver/frame_source.h"
+#include "driver/progress.h"
+#include "driver/run.h"
+#include "driver/score.h"
+#include "driver/sequence_report.h"
+#include "driver/settings.h"
+#include "metric/phase_report.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+bool isSequencePath(const std::string& path)
+{
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    auto endsWith = [&](const char* suffix) {
+        const std::string s(suffix);
+        return lower.size() >= s.size() && lower.compare(lower.size() - s.size(), s.size(), s) == 0;
+    };
+    return endsWith(".yuv") || endsWith(".y4m") || path.find('%') != std::string::npos;
+}
+
+bool isSequenceRun(const Options& options)
+{
+    for (int i = 0; i < kCameraFile; ++i)
+        if (isSequencePath(options.paths[i]))
+            return true;
+    return false;
+}
+
+namespace {
+
+// The six image inputs of a sequence run. Videos are read frame by frame,
+// one reader at a time per input; single images are read once and stand for
+// every frame.
+struct SequenceInputs {
+    std::array<std::unique_ptr<FrameSource>, 6> sources;
+    std::array<std::mutex, 6> locks;
+    std::array<cv::Mat, 6> stills;
+    long long first = 0;
+    long long count = 0;
+};
+
+// Opens the inputs and settles which frames are scored: --frames from
+// --first, or every frame that all videos have.
+void openInputs(const Options& options, SequenceInputs& inputs)
+{
+    long long shortest = -1;
+    int shortestIndex = -1;
+    for (int i = 0; i < 6; ++i) {
+        inputs.sources[i] = FrameSource::open(options.paths[i], i, options.sequenceFormat);
+        if (!inputs.sources[i]->isVideo())
+            continue;
+        const long long frames = inputs.sources[i]->frameCount();
+        if (shortest < 0 || frames < shortest) {
+            shortest = frames;
+            shortestIndex = i;
+        }
+    }
+    inputs.first = options.sequenceFormat.firstFrame;
+    if (options.frameCount) {
+        inputs.count = *options.frameCount;
+    } else {
+        if (inputs.first >= shortest)
+            throw InputError(options.paths[shortestIndex] + " (" + inputRole(shortestIndex) + "): holds frames 0 to " +
+                             std::to_string(shortest - 1) + ", so there is no frame " + std::to_string(inputs.first) +
+                             " to start from");
+        inputs.count = shortest - inputs.first;
+    }
+    for (int i = 0; i < 6; ++i) {
+        const FrameSource& source = *inputs.sources[i];
+        if (source.isVideo() && inputs.first + inputs.count > source.frameCount())
+            throw InputError(options.paths[i] + " (" + inputRole(i) + "): holds frames 0 to " +
+                             std::to_string(source.frameCount() - 1) + ", but frames " + std::to_string(inputs.first) +
+                             " to " + std::to_string(inputs.first + inputs.count - 1) + " were asked for");
+    }
+}
+
+// Reads the single images and checks that every input has the left view's
+// size; the size becomes the run's image size.
+void prepareInputs(const Options& options, SequenceInputs& inputs)
+{
+    const cv::Size leftSize = inputs.sources[kLeftView]->frameSize();
+    for (int i = 0; i < 6; ++i) {
+        FrameSource& source = *inputs.sources[i];
+        if (!source.isVideo())
+            inputs.stills[i] = source.readFrame(0);
+        checkImageSize(cv::Mat(source.frameSize(), CV_8U), i, leftSize, options.paths[i]);
+    }
+    g_imageWidth = leftSize.width;
+    g_imageHeight = leftSize.height;
+}
+
+PairImages readPair(SequenceInputs& inputs, const Options& options, long long frame)
+{
+    std::array<cv::Mat, 6> images;
+    for (int i = 0; i < 6; ++i) {
+        if (!inputs.sources[i]->isVideo()) {
+            images[i] = inputs.stills[i];
+            continue;
+        }
+        std::lock_guard<std::mutex> hold(inputs.locks[i]);
+        images[i] = inputs.sources[i]->readFrame(frame);
+        checkImageSize(images[i], i, cv::Size(g_imageWidth, g_imageHeight),
+                       options.paths[i] + " frame " + std::to_string(frame));
+    }
+    PairImages pair;
+    pair.viewLeft = images[0];
+    pair.viewRight = images[1];
+    pair.depthLeftA = images[2];
+    pair.depthRightA = images[3];
+    pair.depthLeftB = images[4];
+    pair.depthRightB = images[5];
+    return pair;
+}
+
+// Work shared by the scoring threads: the next frame to take, the results in
+// frame order, and the first error met.
+struct SharedWork {
+    std::mutex lock;
+    std::condition_variable changed;
+    long long nextFrame = 0; // index into the run, 0 .. count - 1
+    std::vector<FrameResult> results;
+    std::vector<char> finished;
+    long long finishedCount = 0;
+    std::string error;
+    std::atomic<bool> failed{false};
+};
+
+void scoreFrames(SequenceInputs& inputs, const Options& options, SharedWork& work)
+{
+    for (;;) {
+        long long index;
+        {
+            std::lock_guard<std::mutex> hold(work.lock);
+            if (work.failed || work.nextFrame >= inputs.count)
+                return;
+            index = work.nextFrame++;
+        }
+        const long long frame = inputs.first + index;
+        FrameResult result;
+        result.frame = frame;
+        try {
+            result.pair = scorePair(readPair(inputs, options, frame));
+        } catch (const std::exception& e) {
+            std::lock_guard<std::mutex> hold(work.lock);
+            if (!work.failed)
+                work.error = std::string("frame ") + std::to_string(frame) + ": " + e.what();
+            work.failed = true;
+            work.changed.notify_all();
+            return;
+        }
+        std::lock_guard<std::mutex> hold(work.lock);
+        work.results[index] = result;
+        work.finished[index] = 1;
+        ++work.finishedCount;
+        work.changed.notify_all();
+    }
+}
+
+int threadCount(const Options& options, long long frames)
+{
+    int threads = options.threads > 0 ? options.threads : static_cast<int>(std::thread::hardware_concurrency());
+    return static_cast<int>(std::max<long long>(1, std::min<long long>(std::max(threads, 1), frames)));
+}
+
+void warnOfDeepSamples(const Options& options, const SequenceInputs& inputs, std::ostream& err)
+{
+    for (int i = 0; i < 6; ++i)
+        if (inputs.sources[i]->deeperThan8Bits()) {
+            err << "morvex: warning: " << options.paths[i] << " (" << inputRole(i)
+                << ") has more than 8 bits per sample; only the high 8 bits are used" << std::endl;
+            return;
+        }
+}
+
+void rejectPerViewOutputs(const Options& options)
+{
+    const char* option = options.printPhases ? "--phases"
+                         : options.showMaps  ? "--show-maps"
+                         : !options.saveMapsDir.empty() ? "--save-maps"
+                                                        : nullptr;
+    if (option != nullptr)
+        throw UsageError(std::string(option) + " works on single stereo pairs only, not on sequences");
+}
+
+} // namespace
+
+int runSequence(const Options& options, std::ostream& out, std::ostream& err)
+{
+    rejectPerViewOutputs(options);
+    loadCameraFile(options.paths[kCameraFile]);
+    SequenceInputs inputs;
+    openInputs(options, inputs);
+    prepareInputs(options, inputs);
+
+    SharedWork work;
+    work.results.resize(inputs.count);
+    work.finished.assign(inputs.count, 0);
+    std::unique_ptr<SequenceWriter> writer = makeSequenceWriter(options, out);
+
+    const int start = clockMilliseconds();
+    std::vector<std::thread> threads;
+    for (int t = threadCount(options, inputs.count); t > 0; --t)
+        threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), std::ref(work));
+
+    // Results are written in frame order as soon as they are in; the progress
+    // line is redrawn in between.
+    ProgressLine progress(err, inputs.count, !options.quiet && isatty(STDERR_FILENO));
+    long long written = 0;
+    {
+        std::unique_lock<std::mutex> hold(work.lock);
+        while (written < inputs.count && !work.failed) {
+            work.changed.wait_for(hold, std::chrono::milliseconds(200));
+            if (written < inputs.count && work.finished[written])
+                progress.clear();
+            while (written < inputs.count && work.finished[written] && !work.failed)
+                writer->frame(work.results[written++]);
+            progress.update(work.finishedCount);
+        }
+    }
+    for (std::thread& t : threads)
+        t.join();
+    progress.clear();
+    if (work.failed)
+        throw InputError(work.error);
+    warnOfDeepSamples(options, inputs, err);
+
+    const PooledSequence pooled = poolSequence(work.results);
+    writer->finish(pooled, start);
+    if (options.minScore && !(pooled.score >= *options.minScore))
+        return kExitBelowMin;
+    return kExitOk;
+}
