@@ -3,6 +3,7 @@
 #include "driver/frame_source.h"
 #include "driver/inputs.h"
 #include "sample/scene.h"
+#include "video_files.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -50,47 +51,6 @@ std::string testDir()
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string() + "/";
-}
-
-long long chromaBytes(const std::string& format, int w, int h)
-{
-    if (format == "400")
-        return 0;
-    if (format == "420")
-        return 2LL * ((w + 1) / 2) * ((h + 1) / 2);
-    if (format == "422")
-        return 2LL * ((w + 1) / 2) * h;
-    return 2LL * w * h;
-}
-
-// Each frame's luma, then chroma bytes that differ from frame to frame, so a
-// reader that lands in the wrong plane sees it.
-void appendFrame(std::ofstream& out, const cv::Mat& luma, const std::string& format, int frame)
-{
-    out.write(reinterpret_cast<const char*>(luma.data), static_cast<std::streamsize>(luma.total()));
-    const std::string chroma(static_cast<std::size_t>(chromaBytes(format, luma.cols, luma.rows)),
-                             static_cast<char>(40 + frame));
-    out.write(chroma.data(), static_cast<std::streamsize>(chroma.size()));
-}
-
-void writeRawYuv(const std::string& path, const std::vector<cv::Mat>& frames, const std::string& format)
-{
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t f = 0; f < frames.size(); ++f)
-        appendFrame(out, frames[f], format, static_cast<int>(f));
-}
-
-// `format` is the raw layout of the planes, `header` the rest of the header
-// line after W and H, `frameLine` each frame's header line.
-void writeY4m(const std::string& path, const std::vector<cv::Mat>& frames, const std::string& format,
-              const std::string& header, const std::string& frameLine = "FRAME")
-{
-    std::ofstream out(path, std::ios::binary);
-    out << "YUV4MPEG2 W" << frames[0].cols << " H" << frames[0].rows << header << "\n";
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        out << frameLine << "\n";
-        appendFrame(out, frames[f], format, static_cast<int>(f));
-    }
 }
 
 void writeText(const std::string& path, const std::string& text)
