@@ -6,6 +6,7 @@
 #include "driver/score.h"
 #include "driver/settings.h"
 #include "metric/phase_report.h"
+#include "metric/show_map.h"
 
 #include <cmath>
 
@@ -52,6 +53,15 @@ PairResult scorePair(const PairImages& images, PairExtras* extras)
 
 int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 {
+    if (options.showMaps) {
+        const std::string problem = displayProblem();
+        if (!problem.empty()) {
+            err << "morvex: --show-maps: " << problem << "; --save-maps DIR writes the maps as PNG files instead"
+                << std::endl;
+            return kExitError;
+        }
+    }
+
     loadCameraFile(options.paths[kCameraFile]);
     const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;
