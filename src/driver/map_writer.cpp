@@ -67,15 +67,19 @@ static void writePng(const std::filesystem::path& path, const cv::Mat& image)
         throw InputError(path.string() + ": cannot write the map image");
 }
 
-void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
-                  const ViewDetails& details)
+void makeMapDirectory(const std::string& dir)
 {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (!std::filesystem::is_directory(dir))
         throw InputError(dir + ": cannot create the directory for --save-maps" +
                          (ec ? ": " + ec.message() : std::string()));
+}
 
+void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
+                  const ViewDetails& details)
+{
+    makeMapDirectory(dir);
     const std::filesystem::path base(dir);
     writePng(base / (prefix + "_matSelfSim.png"), renderMap(details.matSelfSim, false));
     writePng(base / (prefix + "_matInvadSim.png"), renderMap(details.matInvadSim, false));

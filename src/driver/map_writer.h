@@ -13,6 +13,10 @@ cv::Mat weightedErrorMap(const ViewDetails& details);
 // The view in grey with its weighted error laid over it in colour.
 cv::Mat errorHeatmap(const cv::Mat& view, const ViewDetails& details);
 
+// Creates dir (and its parents) unless it is a directory already. Throws
+// InputError when it cannot.
+void makeMapDirectory(const std::string& dir);
+
 // Writes PREFIX_matSelfSim.png, PREFIX_matInvadSim.png, PREFIX_matSelfWeight.png,
 // PREFIX_matInvadWeight.png (the display images of the maps) and
 // PREFIX_heatmap.png into dir, creating it. Throws InputError on failure.

@@ -69,20 +69,27 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 
     PairExtras extras;
     extras.keepMaps = !options.saveMapsDir.empty();
+    if (extras.keepMaps)
+        makeMapDirectory(options.saveMapsDir);
+    // stdout carries nothing but the JSON document.
+    setPhaseOutput(options.json ? err : out);
 
     const int start = clockMilliseconds();
     const PairResult result = scorePair(images, &extras);
-    if (options.json) {
-        const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
-        writeJsonResult(out, options.paths, result, seconds);
-    } else {
-        writeScoreLine(out, result.score);
-        writeTimeLine(out, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
-    }
+    const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
 
+    // The maps come first so that a map that cannot be written fails the
+    // run before any result is printed.
     if (extras.keepMaps) {
         saveViewMaps(options.saveMapsDir, "left", images.viewLeft, extras.left);
         saveViewMaps(options.saveMapsDir, "right", images.viewRight, extras.right);
+    }
+
+    if (options.json) {
+        writeJsonResult(out, options.paths, result, seconds);
+    } else {
+        writeScoreLine(out, result.score);
+        writeTimeLine(out, seconds);
     }
 
     if (options.minScore && !(result.score >= *options.minScore))
