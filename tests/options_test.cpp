@@ -14,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,18 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
+
+// ctest runs the tests of this file as parallel processes: each works in a
+// directory of its own.
+fs::path workDir()
+{
+    static const fs::path dir = [] {
+        const fs::path d = fs::path(::testing::TempDir()) / ("morvex_options_" + std::to_string(getpid()));
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
 
 struct ToolRun {
     int status = -1;
@@ -55,7 +68,7 @@ std::string shellQuoted(const std::string& text)
 ToolRun runTool(const std::string& args, const std::string& environment = "")
 {
     static int counter = 0;
-    const fs::path base = fs::path(::testing::TempDir()) / ("morvex_options_run_" + std::to_string(counter++));
+    const fs::path base = workDir() / ("run_" + std::to_string(counter++));
     const std::string command = environment + " " + shellQuoted(MORVEX_BINARY) + " " + args + " >" +
                                 shellQuoted(base.string() + ".out") + " 2>" + shellQuoted(base.string() + ".err");
     ToolRun run;
@@ -120,7 +133,7 @@ Scene makeScene(const std::string& name, bool identicalSets)
         sample.depthRightB = sample.depthRightA;
     }
     Scene scene;
-    scene.dir = fs::path(::testing::TempDir()) / name;
+    scene.dir = workDir() / name;
     writeSampleScene(sample, scene.dir.string());
     for (int i = 0; i < kInputCount; ++i)
         scene.paths[i] = (scene.dir / kFileNames[i]).string();
@@ -138,13 +151,15 @@ class CommandLine : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        flawed = new Scene(makeScene("morvex_options_flawed", false));
-        identical = new Scene(makeScene("morvex_options_identical", true));
+        flawed = new Scene(makeScene("flawed", false));
+        identical = new Scene(makeScene("identical", true));
     }
     static void TearDownTestSuite()
     {
         delete flawed;
         delete identical;
+        std::error_code ignored;
+        fs::remove_all(workDir(), ignored);
     }
     static Scene* flawed;
     static Scene* identical;
@@ -175,7 +190,7 @@ TEST_F(CommandLine, WithoutOptionsTheTwoLinesCarryTheLibraryScore)
 TEST_F(CommandLine, OptionsThatKeepTheOutputKeepItByteForByteWhereverTheyStand)
 {
     const std::string expected = maskTime(runTool(flawed->args()).out);
-    const std::string mapsDir = shellQuoted((fs::path(::testing::TempDir()) / "morvex_options_keep").string());
+    const std::string mapsDir = shellQuoted((workDir() / "maps_keep").string());
     for (const std::string& option : {std::string("--min-score -1000"), "--save-maps " + mapsDir, std::string()}) {
         for (const std::string& args : {option + " " + flawed->args(), flawed->args(option),
                                         flawed->args() + option, flawed->args() + "extra1 extra2 " + option}) {
@@ -269,7 +284,7 @@ TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
 
 TEST_F(CommandLine, SaveMapsWritesTheImagesRenderMapBuilds)
 {
-    const fs::path dir = fs::path(::testing::TempDir()) / "morvex_options_maps" / "nested";
+    const fs::path dir = workDir() / "maps" / "nested";
     fs::remove_all(dir.parent_path());
     ASSERT_EQ(runTool("--save-maps " + shellQuoted(dir.string()) + " " + flawed->args()).status, 0);
 
