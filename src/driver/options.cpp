@@ -36,7 +36,8 @@ const char* const kFooter =
     "\n"
     "Exit status:\n"
     "  0  scored (and the score is at least X of --min-score)\n"
-    "  1  an input cannot be used, no display for --show-maps, or the maps cannot be written\n"
+    "  1  an input cannot be used, the computation failed, --show-maps found no display,\n"
+    "     or a map cannot be written\n"
     "  2  wrong command line\n"
     "  3  the score is below X of --min-score, or not a number";
 
