@@ -10,13 +10,14 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 std::string writeTempFile(const std::string& text)
 {
     static int counter = 0;
-    const std::string path = ::testing::TempDir() + "morvex_camera_" + std::to_string(counter++) + ".txt";
+    const std::string path = ::testing::TempDir() + "morvex_camera_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".txt";
     std::ofstream(path) << text;
     return path;
 }

@@ -13,6 +13,7 @@
 #include "metric/pooling.h"
 #include "metric/similarity_search.h"
 #include "sample/scene.h"
+#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -73,7 +74,7 @@ protected:
     {
         const SceneCase c = GetParam();
         scene = makeSampleScene({c.width, c.height, c.seed, 0});
-        const std::string cameraPath = ::testing::TempDir() + "reference_camera.txt";
+        const std::string cameraPath = makeTempDir("reference") + "/camera.txt";
         std::ofstream(cameraPath) << scene.cameraText;
         ASSERT_EQ(readCameraParameters(cameraPath), 9);
         g_imageWidth = c.width;

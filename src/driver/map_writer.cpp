@@ -7,7 +7,15 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <vector>
+
+// Weighted errors below one grey level of difference at full weight get no
+// colour in the heat map; of the others, this percentile gets the top colour.
+static const float kHeatFloor = 1.0f / (255.0f * 255.0f);
+static const size_t kHeatPercentile = 95;
 
 cv::Mat weightedErrorMap(const ViewDetails& d)
 {
@@ -26,31 +34,56 @@ cv::Mat weightedErrorMap(const ViewDetails& d)
 
 cv::Mat errorHeatmap(const cv::Mat& view, const ViewDetails& details)
 {
-    // The square root spreads the small errors that dominate a good estimate
-    // over more of the colour scale.
+    // Half of the non-zero errors are far below one grey level, traces of
+    // the synthesis' averaging: they get no colour.
     cv::Mat weighted = weightedErrorMap(details);
-    cv::sqrt(weighted, weighted);
-    double top = 0.0;
-    cv::minMaxLoc(weighted, nullptr, &top);
-    cv::Mat level;
-    weighted.convertTo(level, CV_8U, top > 0.0 ? 255.0 / top : 0.0);
-    cv::Mat colour;
-    cv::applyColorMap(level, colour, cv::COLORMAP_INFERNO);
+    cv::threshold(weighted, weighted, kHeatFloor, 0.0, cv::THRESH_TOZERO);
 
-    cv::Mat grey;
-    cv::cvtColor(view, grey, cv::COLOR_GRAY2BGR);
-    // Error-free pixels show the view; the colour covers it as the error grows.
-    cv::Mat alpha;
-    level.convertTo(alpha, CV_32F, 1.0 / 255.0);
-    cv::sqrt(alpha, alpha);
+    // The rest are sparse and mostly small: scaled by their maximum, nearly
+    // all of them would stay dark. A high percentile of them is the top of
+    // the colour scale instead; larger ones are clamped to it.
+    std::vector<float> shown;
+    for (int r = 0; r < weighted.rows; ++r) {
+        const float* row = weighted.ptr<float>(r);
+        for (int c = 0; c < weighted.cols; ++c)
+            if (row[c] > 0.0f)
+                shown.push_back(row[c]);
+    }
+    float top = 0.0f;
+    if (!shown.empty()) {
+        const auto at = shown.begin() + static_cast<std::ptrdiff_t>(shown.size() * kHeatPercentile / 100);
+        std::nth_element(shown.begin(), at, shown.end());
+        top = *at;
+    }
+
+    // Most errors lie along object edges, one pixel wide; widened to three
+    // they show at the size of the whole view.
+    cv::Mat spread;
+    cv::dilate(weighted, spread, cv::Mat());
+
+    // The colour follows the root of the squared error, the size of the grey
+    // difference, which spreads the decades of error over the scale.
+    cv::Mat level(weighted.size(), CV_8U);
+    for (int r = 0; r < spread.rows; ++r)
+        for (int c = 0; c < spread.cols; ++c) {
+            const float v = spread.at<float>(r, c);
+            level.at<uint8_t>(r, c) =
+                v > 0.0f ? cv::saturate_cast<uint8_t>(255.0f * std::sqrt(std::min(1.0f, v / top))) : 0;
+        }
+    cv::Mat colour;
+    cv::applyColorMap(level, colour, cv::COLORMAP_PLASMA);
+
+    // Where there is no error the view shows, dimmed so that the colour
+    // stands out against it.
     cv::Mat heatmap(view.size(), CV_8UC3);
     for (int r = 0; r < view.rows; ++r)
         for (int c = 0; c < view.cols; ++c) {
-            const float a = 0.25f + 0.75f * alpha.at<float>(r, c);
-            const cv::Vec3b g = grey.at<cv::Vec3b>(r, c) * 0.6;
-            const cv::Vec3b h = colour.at<cv::Vec3b>(r, c);
-            for (int k = 0; k < 3; ++k)
-                heatmap.at<cv::Vec3b>(r, c)[k] = cv::saturate_cast<uint8_t>((1.0f - a) * g[k] + a * h[k]);
+            if (spread.at<float>(r, c) > 0.0f) {
+                heatmap.at<cv::Vec3b>(r, c) = colour.at<cv::Vec3b>(r, c);
+            } else {
+                const uint8_t g = static_cast<uint8_t>(view.at<uint8_t>(r, c) / 2);
+                heatmap.at<cv::Vec3b>(r, c) = cv::Vec3b(g, g, g);
+            }
         }
     return heatmap;
 }
@@ -67,15 +100,19 @@ static void writePng(const std::filesystem::path& path, const cv::Mat& image)
         throw InputError(path.string() + ": cannot write the map image");
 }
 
-void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
-                  const ViewDetails& details)
+void makeMapDirectory(const std::string& dir)
 {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (!std::filesystem::is_directory(dir))
         throw InputError(dir + ": cannot create the directory for --save-maps" +
                          (ec ? ": " + ec.message() : std::string()));
+}
 
+void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
+                  const ViewDetails& details)
+{
+    makeMapDirectory(dir);
     const std::filesystem::path base(dir);
     writePng(base / (prefix + "_matSelfSim.png"), renderMap(details.matSelfSim, false));
     writePng(base / (prefix + "_matInvadSim.png"), renderMap(details.matInvadSim, false));

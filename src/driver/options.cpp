@@ -4,35 +4,67 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <vector>
-
-const char* usageLine()
-{
-    return "usage: morvex [OPTIONS] LEFT_VIEW RIGHT_VIEW DEPTH_LEFT_A DEPTH_RIGHT_A DEPTH_LEFT_B DEPTH_RIGHT_B "
-           "CAMERA_FILE";
-}
 
 namespace {
 
+const char* const kUsage =
+    "morvex [OPTIONS] LEFT_VIEW RIGHT_VIEW DEPTH_LEFT_A DEPTH_RIGHT_A DEPTH_LEFT_B DEPTH_RIGHT_B CAMERA_FILE";
+
 const char* const kDescription =
-    "Scores depth maps of a stereo pair: set B against set A, re-synthesising each view where their disparities "
-    "disagree. Prints \"MORVEX Score: S\" (20 ln(1/sqrt(mean error)), higher is closer; inf for identical "
-    "sets) and the computation time.";
+    "Scores depth maps of a stereo pair: set B against set A, re-synthesising each view where\n"
+    "their disparities disagree. Prints \"MORVEX Score: S\" (20 ln(1/sqrt(mean error)), higher is\n"
+    "closer; inf for identical sets) and the computation time.\n"
+    "\n"
+    "Inputs, in this order (arguments after the seventh are ignored):\n"
+    "  LEFT_VIEW, RIGHT_VIEW       the grey views of the stereo pair (any image format; read as\n"
+    "                              8-bit grey)\n"
+    "  DEPTH_LEFT_A, DEPTH_RIGHT_A set A: 8-bit depth maps of the left and right view (255 = near)\n"
+    "  DEPTH_LEFT_B, DEPTH_RIGHT_B set B: the depth maps scored against set A\n"
+    "  CAMERA_FILE                 nine numbers: near and far depth of the left camera, near and\n"
+    "                              far depth of the right camera, focal length, principal point x\n"
+    "                              of the left and of the right camera, position of the left and\n"
+    "                              of the right camera\n"
+    "All images must have the left view's size, at least 8x8 pixels.\n";
 
 const char* const kFooter =
-    "Inputs, in this order:\n"
-    "  LEFT_VIEW, RIGHT_VIEW          the grey views of the stereo pair (any image format; read as 8-bit grey)\n"
-    "  DEPTH_LEFT_A, DEPTH_RIGHT_A    set A: 8-bit depth maps of the left and right view (255 = near)\n"
-    "  DEPTH_LEFT_B, DEPTH_RIGHT_B    set B: the depth maps scored against set A\n"
-    "  CAMERA_FILE                    nine numbers: near and far depth of the left camera, near and far depth\n"
-    "                                 of the right camera, focal length, principal point x of the left and of\n"
-    "                                 the right camera, position of the left and of the right camera\n"
-    "All images must have the left view's size, at least 8x8 pixels.\n"
+    "Options may stand before, among or after the inputs; \"--\" ends the options (for inputs\n"
+    "whose names start with \"-\").\n"
     "\n"
-    "Exit status: 0 scored, 1 an input or the computation failed, 2 wrong command line,\n"
-    "3 the score is below --min-score.";
+    "Exit status:\n"
+    "  0  scored (and the score is at least X of --min-score)\n"
+    "  1  an input cannot be used, the computation failed, --show-maps found no display,\n"
+    "     or a map cannot be written\n"
+    "  2  wrong command line\n"
+    "  3  the score is below X of --min-score, or not a number";
+
+// CLI11 would name the inputs "inputs(7x)" in its usage line and list them
+// once more as a positional; the description lists them instead.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string) const override
+    {
+        return std::string("Usage: ") + kUsage + "\n\n";
+    }
+    std::string make_description(const CLI::App* app) const override
+    {
+        return app->get_description();
+    }
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
+    {
+        return make_usage(app, name) + make_description(app) + make_groups(app, mode) + make_footer(app);
+    }
+};
+
+int usageError(const std::string& message)
+{
+    std::cerr << "morvex: " << message << "\n" << usageLine() << "\n";
+    return kExitUsage;
+}
 
 // "WxH" with both sides from 1 to 65536.
 bool parseSize(const std::string& text, SequenceFormat& format)
@@ -50,27 +82,42 @@ bool parseSize(const std::string& text, SequenceFormat& format)
 
 } // namespace
 
+const char* usageLine()
+{
+    static const std::string line = std::string("usage: ") + kUsage;
+    return line.c_str();
+}
+
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
 {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
 
     CLI::App app(kDescription, "morvex");
+    app.formatter(std::make_shared<HelpFormatter>());
     app.footer(kFooter);
+    app.set_help_flag("-h,--help", "Print this help and exit");
     app.set_version_flag("--version", std::string("morvex ") + MORVEX_VERSION, "Print the version and exit");
     app.get_formatter()->column_width(30);
 
+    // Counted here rather than by CLI11, whose message would name the
+    // option "inputs" instead of the arguments.
     std::vector<std::string> positional;
-    app.add_option("inputs", positional, "The seven inputs (below); arguments after the seventh are ignored")
-        ->expected(kInputCount, 1 << 20)
-        ->required();
-    app.add_flag("--phases", o.printPhases, "Print the phase banners and phase times of each view");
-    app.add_flag("--show-maps", o.showMaps, "Show the error and weight maps of each view in windows");
-    app.add_option("--save-maps", o.saveMapsDir,
-                   "Write the error and weight maps and an error heat map of each view as PNG files into DIR")
-        ->type_name("DIR");
+    app.add_option("inputs", positional)->expected(1, 1 << 20)->group("");
+    app.add_flag("--phases", o.printPhases,
+                 "Print the phase banners and phase times of each view before the\n"
+                 "result (on standard error with --json)");
+    app.add_flag("--show-maps", o.showMaps,
+                 "Show the error and weight maps of each view in windows, each\n"
+                 "waiting for a key; needs a display");
+    CLI::Option* saveMaps = app.add_option("--save-maps", o.saveMapsDir,
+                                           "Write the error and weight maps and an error heat map of each\n"
+                                           "view as PNG files into DIR (created if needed)")
+                                ->type_name("DIR");
     app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines");
-    app.add_option("--min-score", o.minScore, "Exit with status 3 when the score is below X or not a number")
+    app.add_option("--min-score", o.minScore,
+                   "After printing, exit with status 3 when the score is below X\n"
+                   "or not a number")
         ->type_name("X");
 
     const char* const sequences = "Sequences";
@@ -106,8 +153,20 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         parsed.exitStatus = app.exit(e, std::cout, std::cerr);
         return parsed;
     } catch (const CLI::ParseError& e) {
-        std::cerr << "morvex: " << e.what() << "\n" << usageLine() << "\n";
-        parsed.exitStatus = kExitUsage;
+        parsed.exitStatus = usageError(e.what());
+        return parsed;
+    }
+
+    if (positional.size() < static_cast<size_t>(kInputCount)) {
+        parsed.exitStatus = usageError("expected 7 inputs, got " + std::to_string(positional.size()));
+        return parsed;
+    }
+    if (saveMaps->count() > 0 && o.saveMapsDir.empty()) {
+        parsed.exitStatus = usageError("--save-maps: the directory name is empty");
+        return parsed;
+    }
+    if (o.minScore && std::isnan(*o.minScore)) {
+        parsed.exitStatus = usageError("--min-score: X must be a number");
         return parsed;
     }
 

@@ -32,7 +32,7 @@ struct UsageError : std::runtime_error {
 // Exit statuses of the tool.
 enum ExitStatus {
     kExitOk = 0,
-    kExitError = 1,      // an input or the computation failed
+    kExitError = 1,      // an input, the computation, the display or writing a map failed
     kExitUsage = 2,      // the command line is wrong
     kExitBelowMin = 3,   // the score is below --min-score (or not a number)
 };

@@ -60,9 +60,12 @@ void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResul
     doc["version"] = MORVEX_VERSION;
     doc["score"] = exactNumber(result.score);
     doc["score_text"] = formatFloat(result.score);
-    doc["computational_time"] = exactNumber(seconds);
+    // As the time line prints it: the clock counts whole milliseconds.
+    doc["computational_time"] = nlohmann::ordered_json::parse(formatFloat(seconds));
     doc["left"] = viewJson(result.left);
     doc["right"] = viewJson(result.right);
     doc["inputs"] = inputsJson(paths);
-    out << doc.dump(2) << std::endl;
+    // File names need not be UTF-8; their stray bytes become U+FFFD rather
+    // than invalid JSON.
+    out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }

@@ -7,6 +7,7 @@
 #include "driver/sequence_run.h"
 #include "driver/settings.h"
 #include "metric/phase_report.h"
+#include "metric/show_map.h"
 
 #include <cmath>
 
@@ -19,14 +20,26 @@ cv::Mat toFloatView(const cv::Mat& view)
     return viewF;
 }
 
-ViewResult evaluateOneView(const char* name, const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
+float secondsSince(int start)
+{
+    return static_cast<float>(clockMilliseconds() - start) / 1000.0f;
+}
+
+int exitStatusFor(const Options& options, float score)
+{
+    if (options.minScore && !(score >= *options.minScore))
+        return kExitBelowMin;
+    return kExitOk;
+}
+
+ViewResult evaluateOneView(const char* name, const cv::Mat& viewF, const cv::Mat& depthA, const cv::Mat& depthB,
                            char side, ViewDetails& details)
 {
     cv::Mat dispA, dispB;
     depthToDisparity(depthA, dispA, side);
     depthToDisparity(depthB, dispB, side);
     ViewResult result;
-    result.error = evaluateView(toFloatView(view), dispA, dispB, &details);
+    result.error = evaluateView(viewF, dispA, dispB, &details);
     result.countedPixels = details.countedTerms;
     result.disagreeingPixels = details.disagreeingPixels;
     if (details.countedTerms == 0)
@@ -37,7 +50,17 @@ ViewResult evaluateOneView(const char* name, const cv::Mat& view, const cv::Mat&
 
 } // namespace
 
+FloatViews toFloatViews(const PairImages& images)
+{
+    return {toFloatView(images.viewLeft), toFloatView(images.viewRight)};
+}
+
 PairResult scorePair(const PairImages& images, PairExtras* extras)
+{
+    return scorePair(images, toFloatViews(images), extras);
+}
+
+PairResult scorePair(const PairImages& images, const FloatViews& views, PairExtras* extras)
 {
     PairExtras local;
     PairExtras& e = extras != nullptr ? *extras : local;
@@ -45,8 +68,8 @@ PairResult scorePair(const PairImages& images, PairExtras* extras)
     e.right.keepMaps = e.keepMaps;
 
     PairResult result;
-    result.left = evaluateOneView("left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
-    result.right = evaluateOneView("right", images.viewRight, images.depthRightA, images.depthRightB, 'R', e.right);
+    result.left = evaluateOneView("left", views.left, images.depthLeftA, images.depthLeftB, 'L', e.left);
+    result.right = evaluateOneView("right", views.right, images.depthRightA, images.depthRightB, 'R', e.right);
     result.score = combineViewErrors(result.left.error, result.right.error);
     return result;
 }
@@ -58,6 +81,15 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
     if (!options.csvPath.empty())
         throw UsageError("--csv writes one row per frame of a sequence; for a single pair use --json");
 
+    if (options.showMaps) {
+        const std::string problem = displayProblem();
+        if (!problem.empty()) {
+            err << "morvex: --show-maps: " << problem << "; --save-maps DIR writes the maps as PNG files instead"
+                << std::endl;
+            return kExitError;
+        }
+    }
+
     loadCameraFile(options.paths[kCameraFile]);
     const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;
@@ -65,23 +97,34 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 
     PairExtras extras;
     extras.keepMaps = !options.saveMapsDir.empty();
+    if (extras.keepMaps)
+        makeMapDirectory(options.saveMapsDir);
+    // stdout carries nothing but the JSON document.
+    setPhaseOutput(options.json ? err : out);
 
+    const FloatViews views = toFloatViews(images);
     const int start = clockMilliseconds();
-    const PairResult result = scorePair(images, &extras);
-    if (options.json) {
-        const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
-        writeJsonResult(out, options.paths, result, seconds);
-    } else {
+    const PairResult result = scorePair(images, views, &extras);
+    if (!options.json && !extras.keepMaps) {
+        // The measured time includes writing the score line.
         writeScoreLine(out, result.score);
-        writeTimeLine(out, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
+        writeTimeLine(out, secondsSince(start));
+        return exitStatusFor(options, result.score);
     }
 
+    const float seconds = secondsSince(start);
+    // The maps come first so that a map that cannot be written fails the
+    // run before any result is printed.
     if (extras.keepMaps) {
         saveViewMaps(options.saveMapsDir, "left", images.viewLeft, extras.left);
         saveViewMaps(options.saveMapsDir, "right", images.viewRight, extras.right);
     }
+    if (options.json) {
+        writeJsonResult(out, options.paths, result, seconds);
+    } else {
+        writeScoreLine(out, result.score);
+        writeTimeLine(out, seconds);
+    }
 
-    if (options.minScore && !(result.score >= *options.minScore))
-        return kExitBelowMin;
-    return kExitOk;
+    return exitStatusFor(options, result.score);
 }

@@ -25,10 +25,17 @@ struct PairExtras {
     ViewDetails left, right;       // details of each view, maps included when asked
 };
 
+// The two views as float maps of grey values 0..255.
+struct FloatViews {
+    cv::Mat left, right;
+};
+FloatViews toFloatViews(const PairImages& images);
+
 // Converts the depth maps and runs the metric on both views. The camera
 // values and the image size must be set. Throws InputError when a view has
 // no pixel that can be compared.
 PairResult scorePair(const PairImages& images, PairExtras* extras = nullptr);
+PairResult scorePair(const PairImages& images, const FloatViews& views, PairExtras* extras = nullptr);
 
 // The whole run for a command line: camera file, images, score, output,
 // maps. Returns the exit status; input errors propagate as exceptions.

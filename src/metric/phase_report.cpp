@@ -5,6 +5,13 @@
 #include <chrono>
 #include <iostream>
 
+static std::ostream* phaseOutput = &std::cout;
+
+void setPhaseOutput(std::ostream& out)
+{
+    phaseOutput = &out;
+}
+
 int clockMilliseconds()
 {
     using namespace std::chrono;
@@ -23,15 +30,15 @@ void beginPhase(int& phaseStart, const char* phaseName)
     if (!g_printPhases)
         return;
     phaseStart = clockMilliseconds();
-    std::cout << "<<" << phaseName << ">>" << std::endl;
+    *phaseOutput << "<<" << phaseName << ">>" << std::endl;
 }
 
 void nextPhase(int& phaseStart, const char* phaseName)
 {
     if (!g_printPhases)
         return;
-    printTimeLine(std::cout, phaseStart);
-    std::cout << "<<" << phaseName << ">>" << std::endl;
+    printTimeLine(*phaseOutput, phaseStart);
+    *phaseOutput << "<<" << phaseName << ">>" << std::endl;
     phaseStart = clockMilliseconds();
 }
 
@@ -39,5 +46,5 @@ void endPhases(int phaseStart)
 {
     if (!g_printPhases)
         return;
-    printTimeLine(std::cout, phaseStart);
+    printTimeLine(*phaseOutput, phaseStart);
 }

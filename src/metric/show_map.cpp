@@ -4,8 +4,16 @@
 
 #include <opencv2/highgui.hpp>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 // The low eight bits of t truncated toward zero; values past the 64-bit
@@ -54,4 +62,68 @@ void showMap(cv::Mat map, const char* windowName, bool autoRange)
         return;
     cv::imshow(std::string(windowName), renderMap(map, autoRange));
     cv::waitKey(0);
+}
+
+namespace {
+
+const char* const kProbeWindow = "morvex";
+const int kProbeSeconds = 10;
+
+bool openProbeWindow()
+{
+    try {
+        cv::namedWindow(kProbeWindow);
+        cv::destroyWindow(kProbeWindow);
+        return true;
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+std::string displayProblem()
+{
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string display;
+    if (x11 != nullptr && *x11 != '\0')
+        display = std::string("DISPLAY=") + x11;
+    else if (wayland != nullptr && *wayland != '\0')
+        display = std::string("WAYLAND_DISPLAY=") + wayland;
+    else
+        return "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+
+    // The window library may abort the process when it cannot reach the
+    // display (Qt does) or wait on a server that does not answer, so a
+    // child process opens the first window; its messages go nowhere.
+    const pid_t child = fork();
+    if (child < 0)
+        return std::string("cannot check the display: ") + std::strerror(errno);
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+        }
+        _exit(openProbeWindow() ? 0 : 1);
+    }
+
+    int status = 0;
+    for (int waitedMs = 0;; waitedMs += 20) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            break;
+        if (done < 0 && errno != EINTR)
+            return std::string("cannot check the display: ") + std::strerror(errno);
+        if (waitedMs >= kProbeSeconds * 1000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return "no window opened on " + display + " within " + std::to_string(kProbeSeconds) + " seconds";
+        }
+        usleep(20 * 1000);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !openProbeWindow())
+        return "cannot open a window on " + display;
+    return std::string();
 }
