@@ -5,8 +5,13 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +46,107 @@ void checkReadableFile(const std::string& path, int index)
     std::ifstream probe(path, std::ios::binary);
     if (!probe)
         fail(path, index, std::string("cannot be opened: ") + std::strerror(errno));
+}
+
+// Image decoders print their complaints straight to the standard error
+// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
+// decoded they are diverted into a temporary file, so that an error stays one
+// line and can quote the decoder. A JPEG decoder only warns about a truncated
+// file, so this is also how truncation is told apart there.
+class DecoderMessages {
+public:
+    DecoderMessages()
+    {
+        std::fflush(stderr);
+        capture_ = std::tmpfile();
+        if (capture_ == nullptr)
+            return;
+        saved_ = ::dup(STDERR_FILENO);
+        if (saved_ >= 0 && ::dup2(::fileno(capture_), STDERR_FILENO) < 0) {
+            ::close(saved_);
+            saved_ = -1;
+        }
+    }
+    DecoderMessages(const DecoderMessages&) = delete;
+    DecoderMessages& operator=(const DecoderMessages&) = delete;
+    ~DecoderMessages()
+    {
+        restore();
+        if (capture_ != nullptr)
+            std::fclose(capture_);
+    }
+
+    // Restores the standard error and returns what was written to it
+    // meanwhile (its first 4 KiB).
+    std::string finish()
+    {
+        restore();
+        if (capture_ == nullptr)
+            return "";
+        std::rewind(capture_);
+        std::string text(4096, '\0');
+        text.resize(std::fread(&text[0], 1, text.size(), capture_));
+        return text;
+    }
+
+private:
+    void restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        saved_ = -1;
+    }
+
+    std::FILE* capture_ = nullptr;
+    int saved_ = -1;
+};
+
+// The first line of a decoder's messages, without the image library's
+// wrapping: it reports its own decoders' exceptions as "imread_(...): can't
+// read data: OpenCV(...) file:line: error: (-2:...) WHAT in function ...".
+std::string decoderSummary(const std::string& text)
+{
+    std::string line = text.substr(0, text.find('\n'));
+    line.erase(std::find_if(line.begin(), line.end(), [](unsigned char ch) { return std::iscntrl(ch); }),
+               line.end());
+    const std::size_t code = line.find("error: (");
+    const std::size_t what = code == std::string::npos ? code : line.find(") ", code);
+    if (what != std::string::npos)
+        line = line.substr(what + 2, line.find(" in function ", what) - (what + 2));
+    return line;
+}
+
+// Decodes one image with cv::imread; any exception of the decoder, and
+// anything it prints, ends up in the message of an InputError.
+cv::Mat decodeImage(const std::string& path, int index, int flags)
+{
+    cv::Mat image;
+    std::string failure;
+    DecoderMessages messages;
+    try {
+        image = cv::imread(path, flags);
+    } catch (const cv::Exception& e) {
+        failure = e.err;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    const std::string said = messages.finish();
+    const std::string quoted = said.empty() ? failure : decoderSummary(said);
+    if (image.empty())
+        fail(path, index,
+             "is not an image that can be decoded (unknown format, truncated or corrupt)" +
+                 (quoted.empty() ? std::string() : ": " + quoted));
+
+    // Other warnings of a decoded image (an odd colour profile, say) are
+    // dropped; a premature end is not.
+    std::string lower = said;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (lower.find("premature end") != std::string::npos)
+        fail(path, index, "is truncated: " + quoted);
+    return image;
 }
 
 std::string sizeText(const cv::Size& size)
@@ -85,7 +191,7 @@ void loadCameraFile(const std::string& path)
             fail(path, kCameraFile, std::string(v.name) + " is " + number.str() + "; depths must be above 0");
     }
     if (!std::isfinite(g_baselineLeft) || !std::isfinite(g_baselineRight))
-        fail(path, kCameraFile, "the camera positions are too far apart to compute the baselines");
+        fail(path, kCameraFile, "the camera positions are too large to compute the middle camera and the baselines");
 }
 
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
@@ -93,15 +199,10 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
     checkReadableFile(path, index);
     // Reading at the file's own depth first tells whether it has more than
     // 8 bits per sample; only such files are read a second time, as 8-bit.
-    cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
-    if (image.empty())
-        fail(path, index, "is not an image that can be decoded (unknown format, truncated or corrupt)");
+    cv::Mat image = decodeImage(path, index, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
     deeperThan8Bits = image.depth() != CV_8U;
-    if (deeperThan8Bits) {
-        image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        if (image.empty())
-            fail(path, index, "cannot be read as an 8-bit grey image");
-    }
+    if (deeperThan8Bits)
+        image = decodeImage(path, index, cv::IMREAD_GRAYSCALE);
     return image;
 }
 
