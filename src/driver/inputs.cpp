@@ -48,62 +48,6 @@ void checkReadableFile(const std::string& path, int index)
         fail(path, index, std::string("cannot be opened: ") + std::strerror(errno));
 }
 
-// Image decoders print their complaints straight to the standard error
-// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
-// decoded they are diverted into a temporary file, so that an error stays one
-// line and can quote the decoder. A JPEG decoder only warns about a truncated
-// file, so this is also how truncation is told apart there.
-class DecoderMessages {
-public:
-    DecoderMessages()
-    {
-        std::fflush(stderr);
-        capture_ = std::tmpfile();
-        if (capture_ == nullptr)
-            return;
-        saved_ = ::dup(STDERR_FILENO);
-        if (saved_ >= 0 && ::dup2(::fileno(capture_), STDERR_FILENO) < 0) {
-            ::close(saved_);
-            saved_ = -1;
-        }
-    }
-    DecoderMessages(const DecoderMessages&) = delete;
-    DecoderMessages& operator=(const DecoderMessages&) = delete;
-    ~DecoderMessages()
-    {
-        restore();
-        if (capture_ != nullptr)
-            std::fclose(capture_);
-    }
-
-    // Restores the standard error and returns what was written to it
-    // meanwhile (its first 4 KiB).
-    std::string finish()
-    {
-        restore();
-        if (capture_ == nullptr)
-            return "";
-        std::rewind(capture_);
-        std::string text(4096, '\0');
-        text.resize(std::fread(&text[0], 1, text.size(), capture_));
-        return text;
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
-
-    std::FILE* capture_ = nullptr;
-    int saved_ = -1;
-};
-
 // The first line of a decoder's messages, without the image library's
 // wrapping: it reports its own decoders' exceptions as "imread_(...): can't
 // read data: OpenCV(...) file:line: error: (-2:...) WHAT in function ...".
@@ -119,33 +63,50 @@ std::string decoderSummary(const std::string& text)
     return line;
 }
 
-// Decodes one image with cv::imread; any exception of the decoder, and
-// anything it prints, ends up in the message of an InputError.
+// Image decoders print their complaints straight to the standard error
+// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
+// decoded they are diverted into a temporary file, so that an error stays one
+// line and can quote the decoder. A JPEG decoder only warns about a truncated
+// file, so this is also how truncation is told apart there; other warnings of
+// a decoded image (an odd colour profile, say) are dropped.
 cv::Mat decodeImage(const std::string& path, int index, int flags)
 {
+    std::fflush(stderr);
+    std::FILE* capture = std::tmpfile();
+    const int saved = capture != nullptr ? ::dup(STDERR_FILENO) : -1;
+    const bool diverted = saved >= 0 && ::dup2(::fileno(capture), STDERR_FILENO) >= 0;
     cv::Mat image;
-    std::string failure;
-    DecoderMessages messages;
+    std::string said;
     try {
         image = cv::imread(path, flags);
     } catch (const cv::Exception& e) {
-        failure = e.err;
+        said = e.err;
     } catch (const std::exception& e) {
-        failure = e.what();
+        said = e.what();
+    } catch (...) {
+        said = "unknown error";
     }
-    const std::string said = messages.finish();
-    const std::string quoted = said.empty() ? failure : decoderSummary(said);
+    if (diverted) {
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+    }
+    if (saved >= 0)
+        ::close(saved);
+    if (capture != nullptr) {
+        std::rewind(capture);
+        std::string text(4096, '\0');
+        text.resize(std::fread(&text[0], 1, text.size(), capture));
+        std::fclose(capture);
+        if (!text.empty())
+            said = text;
+    }
+
     if (image.empty())
         fail(path, index,
              "is not an image that can be decoded (unknown format, truncated or corrupt)" +
-                 (quoted.empty() ? std::string() : ": " + quoted));
-
-    // Other warnings of a decoded image (an odd colour profile, say) are
-    // dropped; a premature end is not.
-    std::string lower = said;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    if (lower.find("premature end") != std::string::npos)
-        fail(path, index, "is truncated: " + quoted);
+                 (said.empty() ? std::string() : ": " + decoderSummary(said)));
+    if (said.find("Premature end") != std::string::npos || said.find("premature end") != std::string::npos)
+        fail(path, index, "is truncated: " + decoderSummary(said));
     return image;
 }
 
