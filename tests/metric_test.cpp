@@ -282,29 +282,9 @@ TEST(NormalizeMinMax, MapWithoutRangeBecomesZero)
     normalizeMinMax(flat);
     EXPECT_EQ(cv::countNonZero(flat), 0);
 
-    // NaN elements are skipped by the scan, so the map has no range: all 0.
+    // The scan skips NaN, so this map has no range either: all 0.
     cv::Mat withNaN = row({-4, std::nanf(""), -4});
     normalizeMinMax(withNaN);
     EXPECT_EQ(withNaN.at<float>(0, 1), 0.0f);
     EXPECT_EQ(cv::countNonZero(withNaN), 0);
-
-    cv::Mat big = (cv::Mat_<float>(2, 3) << 7, 7, 9, 7, 7, 9);
-    cv::Mat roi = big(cv::Rect(0, 0, 2, 2));
-    normalizeMinMax(roi);
-    EXPECT_EQ(cv::countNonZero(roi), 0);
-    EXPECT_EQ(big.at<float>(1, 2), 9.0f);
-}
-
-TEST(EvaluateView, UniformViewAndSingleDisparityGiveAFiniteError)
-{
-    // Every feature map is flat: the view is uniform and each disparity map
-    // holds one value.
-    ImageSize size(32, 16);
-    const cv::Mat view(16, 32, CV_32F, cv::Scalar(90));
-    const cv::Mat dispA(16, 32, CV_32F, cv::Scalar(-2));
-    const cv::Mat dispB(16, 32, CV_32F, cv::Scalar(-5));
-    ViewDetails details;
-    const float error = evaluateView(view, dispA, dispB, &details);
-    EXPECT_EQ(error, 0.0f);
-    EXPECT_GT(details.countedTerms, 0);
 }
