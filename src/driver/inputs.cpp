@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace {
@@ -68,9 +69,12 @@ std::string decoderSummary(const std::string& text)
 // decoded they are diverted into a temporary file, so that an error stays one
 // line and can quote the decoder. A JPEG decoder only warns about a truncated
 // file, so this is also how truncation is told apart there; other warnings of
-// a decoded image (an odd colour profile, say) are dropped.
+// a decoded image (an odd colour profile, say) are dropped. The standard
+// error is one per process, so the threads of a sequence run decode in turn.
 cv::Mat decodeImage(const std::string& path, int index, int flags)
 {
+    static std::mutex diverting;
+    std::unique_lock<std::mutex> hold(diverting);
     std::fflush(stderr);
     std::FILE* capture = std::tmpfile();
     const int saved = capture != nullptr ? ::dup(STDERR_FILENO) : -1;
@@ -100,6 +104,7 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
         if (!text.empty())
             said = text;
     }
+    hold.unlock();
 
     if (image.empty())
         fail(path, index,
