@@ -140,3 +140,12 @@ TEST(Score, LogarithmOfTheMeanError)
     EXPECT_EQ(formatFloat(31.41592f), "31.4159");
     EXPECT_EQ(formatFloat(2.5f), "2.5");
 }
+
+TEST(DepthToDisparity, ScaleBeyondTheFloatRangeIsInfinite)
+{
+    setCamera("1e-38 1e-30 1e-38 1e-30 1e30 0 0 0 10"); // about 2e66 in double
+    EXPECT_EQ(disparityMapping('R').scale, INFINITY);
+    cv::Mat disp;
+    depthToDisparity(depthRow({1}), disp, 'R');
+    EXPECT_EQ(disp.at<float>(0, 0), 2147483648.0f);
+}

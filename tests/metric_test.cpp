@@ -275,3 +275,16 @@ TEST(EvaluateView, EqualDisparitiesGiveZeroError)
     EXPECT_EQ(details.disagreeingPixels, 0);
     EXPECT_GT(details.countedTerms, 0);
 }
+
+TEST(NormalizeMinMax, MapWithoutRangeBecomesZero)
+{
+    cv::Mat flat = row({3, 3, 3});
+    normalizeMinMax(flat);
+    EXPECT_EQ(cv::countNonZero(flat), 0);
+
+    // The scan skips NaN, so this map has no range either: all 0.
+    cv::Mat withNaN = row({-4, std::nanf(""), -4});
+    normalizeMinMax(withNaN);
+    EXPECT_EQ(withNaN.at<float>(0, 1), 0.0f);
+    EXPECT_EQ(cv::countNonZero(withNaN), 0);
+}

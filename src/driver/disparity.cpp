@@ -5,6 +5,22 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
+
+// The double as the float conversion rounds it, but kept inside the float
+// range: a double beyond it has no defined conversion. Past the largest
+// float, round to nearest gives the largest float up to half a step above
+// it, and infinity from there.
+static double withinFloatRange(double value)
+{
+    const double largest = std::numeric_limits<float>::max();
+    const double halfStepAbove = largest + std::ldexp(1.0, 103);
+    const double magnitude = std::fabs(value);
+    if (!(magnitude > largest))
+        return value;
+    const double limited = magnitude >= halfStepAbove ? std::numeric_limits<double>::infinity() : largest;
+    return std::copysign(limited, value);
+}
 
 DisparityMapping disparityMapping(char side)
 {
@@ -25,7 +41,7 @@ DisparityMapping disparityMapping(char side)
     // scale and one offset in double, in this order.
     const double scale = (1.0 / 255.0) * static_cast<double>(span) * static_cast<double>(gain);
     const double offset = static_cast<double>(invFar) * static_cast<double>(gain) + static_cast<double>(shift);
-    return {scale, offset};
+    return {withinFloatRange(scale), withinFloatRange(offset)};
 }
 
 // Rounds half to even (the default rounding mode), saturating to the 32-bit

@@ -5,11 +5,17 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace {
@@ -41,6 +47,72 @@ void checkReadableFile(const std::string& path, int index)
     std::ifstream probe(path, std::ios::binary);
     if (!probe)
         fail(path, index, std::string("cannot be opened: ") + std::strerror(errno));
+}
+
+// The first line of a decoder's messages, without the image library's
+// wrapping: it reports its own decoders' exceptions as "imread_(...): can't
+// read data: OpenCV(...) file:line: error: (-2:...) WHAT in function ...".
+std::string decoderSummary(const std::string& text)
+{
+    std::string line = text.substr(0, text.find('\n'));
+    line.erase(std::find_if(line.begin(), line.end(), [](unsigned char ch) { return std::iscntrl(ch); }),
+               line.end());
+    const std::size_t code = line.find("error: (");
+    const std::size_t what = code == std::string::npos ? code : line.find(") ", code);
+    if (what != std::string::npos)
+        line = line.substr(what + 2, line.find(" in function ", what) - (what + 2));
+    return line;
+}
+
+// Image decoders print their complaints straight to the standard error
+// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
+// decoded they are diverted into a temporary file, so that an error stays one
+// line and can quote the decoder. A JPEG decoder only warns about a truncated
+// file, so this is also how truncation is told apart there; other warnings of
+// a decoded image (an odd colour profile, say) are dropped. The standard
+// error is one per process, so the threads of a sequence run decode in turn.
+cv::Mat decodeImage(const std::string& path, int index, int flags)
+{
+    static std::mutex diverting;
+    std::unique_lock<std::mutex> hold(diverting);
+    std::fflush(stderr);
+    std::FILE* capture = std::tmpfile();
+    const int saved = capture != nullptr ? ::dup(STDERR_FILENO) : -1;
+    const bool diverted = saved >= 0 && ::dup2(::fileno(capture), STDERR_FILENO) >= 0;
+    cv::Mat image;
+    std::string said;
+    try {
+        image = cv::imread(path, flags);
+    } catch (const cv::Exception& e) {
+        said = e.err;
+    } catch (const std::exception& e) {
+        said = e.what();
+    } catch (...) {
+        said = "unknown error";
+    }
+    if (diverted) {
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+    }
+    if (saved >= 0)
+        ::close(saved);
+    if (capture != nullptr) {
+        std::rewind(capture);
+        std::string text(4096, '\0');
+        text.resize(std::fread(&text[0], 1, text.size(), capture));
+        std::fclose(capture);
+        if (!text.empty())
+            said = text;
+    }
+    hold.unlock();
+
+    if (image.empty())
+        fail(path, index,
+             "is not an image that can be decoded (unknown format, truncated or corrupt)" +
+                 (said.empty() ? std::string() : ": " + decoderSummary(said)));
+    if (said.find("Premature end") != std::string::npos || said.find("premature end") != std::string::npos)
+        fail(path, index, "is truncated: " + decoderSummary(said));
+    return image;
 }
 
 std::string sizeText(const cv::Size& size)
@@ -85,7 +157,7 @@ void loadCameraFile(const std::string& path)
             fail(path, kCameraFile, std::string(v.name) + " is " + number.str() + "; depths must be above 0");
     }
     if (!std::isfinite(g_baselineLeft) || !std::isfinite(g_baselineRight))
-        fail(path, kCameraFile, "the camera positions are too far apart to compute the baselines");
+        fail(path, kCameraFile, "the camera positions are too large to compute the middle camera and the baselines");
 }
 
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
@@ -93,15 +165,10 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
     checkReadableFile(path, index);
     // Reading at the file's own depth first tells whether it has more than
     // 8 bits per sample; only such files are read a second time, as 8-bit.
-    cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
-    if (image.empty())
-        fail(path, index, "is not an image that can be decoded (unknown format, truncated or corrupt)");
+    cv::Mat image = decodeImage(path, index, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
     deeperThan8Bits = image.depth() != CV_8U;
-    if (deeperThan8Bits) {
-        image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        if (image.empty())
-            fail(path, index, "cannot be read as an 8-bit grey image");
-    }
+    if (deeperThan8Bits)
+        image = decodeImage(path, index, cv::IMREAD_GRAYSCALE);
     return image;
 }
 

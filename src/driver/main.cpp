@@ -9,6 +9,22 @@
 #include <malloc.h>
 #endif
 #include <iostream>
+#include <string>
+
+namespace {
+
+// An error is one line: control characters (a newline in a file name, in a
+// library's message) are shown as '?'.
+void reportError(const std::string& message)
+{
+    std::string line = message;
+    for (char& ch : line)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+            ch = '?';
+    std::cerr << "morvex: " << line << std::endl;
+}
+
+} // namespace
 
 // Every view allocates a few dozen image-sized maps. Served from one heap
 // and kept there between views and frames, they are not mapped, zeroed and
@@ -32,25 +48,26 @@ int main(int argc, char** argv)
     // log lines would only repeat them.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
 
-    const ParsedCommandLine parsed = parseCommandLine(argc, argv);
-    if (parsed.exitStatus)
-        return *parsed.exitStatus;
-    g_printPhases = parsed.options.printPhases;
-    g_showMaps = parsed.options.showMaps;
-
     try {
+        const ParsedCommandLine parsed = parseCommandLine(argc, argv);
+        if (parsed.exitStatus)
+            return *parsed.exitStatus;
+        g_printPhases = parsed.options.printPhases;
+        g_showMaps = parsed.options.showMaps;
         return runScoring(parsed.options, std::cout, std::cerr);
     } catch (const UsageError& e) {
         std::cerr << "morvex: " << e.what() << "\n" << usageLine() << std::endl;
         return kExitUsage;
     } catch (const InputError& e) {
-        std::cerr << "morvex: " << e.what() << std::endl;
+        reportError(e.what());
     } catch (const cv::Exception& e) {
-        std::cerr << "morvex: image library error: " << e.err << " (in " << e.func << ")" << std::endl;
+        reportError("image library error: " + e.err + " (in " + e.func + ")");
     } catch (const std::bad_alloc&) {
-        std::cerr << "morvex: out of memory" << std::endl;
+        reportError("out of memory");
     } catch (const std::exception& e) {
-        std::cerr << "morvex: " << e.what() << std::endl;
+        reportError(e.what());
+    } catch (...) {
+        reportError("unexpected error");
     }
     return kExitError;
 }

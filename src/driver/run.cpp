@@ -8,6 +8,7 @@
 #include "driver/settings.h"
 #include "metric/phase_report.h"
 #include "metric/show_map.h"
+#include "metric/similarity_search.h"
 
 #include <cmath>
 
@@ -46,6 +47,45 @@ ViewResult evaluateOneView(const char* name, const cv::Mat& viewF, const cv::Mat
         throw InputError(std::string("no pixel of the ") + name +
                          " view could be compared: every pixel's disparity sends it outside the image");
     return result;
+}
+
+// Whether the search will count anything for a view: a pixel counts when its
+// disparity in set A or in set B sends it to a column inside the row.
+bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, char side)
+{
+    cv::Mat dispA, dispB;
+    depthToDisparity(depthA, dispA, side);
+    depthToDisparity(depthB, dispB, side);
+    const int64_t width = dispA.cols;
+    for (int r = 0; r < dispA.rows; ++r) {
+        const float* a = dispA.ptr<float>(r);
+        const float* b = dispB.ptr<float>(r);
+        for (int64_t c = 0; c < width; ++c)
+            for (const float d : {a[c], b[c]}) {
+                const int64_t x = c + truncateDisparity(d);
+                if (x >= 0 && x < width)
+                    return true;
+            }
+    }
+    return false;
+}
+
+// Fails, before any work is timed, when a view would have nothing to pool.
+// The camera values are the usual cause.
+void checkComparablePixels(const PairImages& images, const std::string& cameraPath)
+{
+    const struct {
+        const char* name;
+        const cv::Mat& depthA;
+        const cv::Mat& depthB;
+        char side;
+    } views[] = {{"left", images.depthLeftA, images.depthLeftB, 'L'},
+                 {"right", images.depthRightA, images.depthRightB, 'R'}};
+    for (const auto& v : views)
+        if (!anyPixelArrivesInside(v.depthA, v.depthB, v.side))
+            throw InputError(cameraPath + " (" + inputRole(kCameraFile) + "): no pixel of the " + v.name +
+                             " view could be compared: with these camera values its depth maps of sets A and B "
+                             "send every pixel outside the image");
 }
 
 } // namespace
@@ -94,6 +134,7 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
     const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;
     g_imageHeight = images.viewLeft.rows;
+    checkComparablePixels(images, options.paths[kCameraFile]);
 
     PairExtras extras;
     extras.keepMaps = !options.saveMapsDir.empty();

@@ -21,6 +21,12 @@ void normalizeMinMax(cv::Mat& map)
                 hi = v;
         }
     }
+    // A map without range (a uniform view, a single disparity) carries no
+    // feature: it becomes 0 rather than 0 / 0.
+    if (hi == lo) {
+        map.setTo(0.0f);
+        return;
+    }
     const float range = hi - lo;
     for (int r = 0; r < map.rows; ++r) {
         float* row = map.ptr<float>(r);

@@ -3,7 +3,8 @@
 #include <opencv2/core.hpp>
 
 // Rescales a single-channel float map in place to 0..1 by its own minimum and
-// maximum. The scan starts from 1e6 / -1e6 and skips NaN elements.
+// maximum. The scan starts from 1e6 / -1e6 and skips NaN elements; a map
+// whose scan finds no range (maximum equal to minimum) becomes 0 everywhere.
 void normalizeMinMax(cv::Mat& map);
 
 // Correlates a float map with a 3x3 float kernel (anchor at the centre,
