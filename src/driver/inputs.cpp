@@ -73,8 +73,7 @@ std::string decoderSummary(const std::string& text)
 // error is one per process, so the threads of a sequence run decode in turn.
 cv::Mat decodeImage(const std::string& path, int index, int flags)
 {
-    static std::mutex diverting;
-    std::unique_lock<std::mutex> hold(diverting);
+    std::unique_lock<std::mutex> hold(standardErrorLock());
     std::fflush(stderr);
     std::FILE* capture = std::tmpfile();
     const int saved = capture != nullptr ? ::dup(STDERR_FILENO) : -1;
@@ -121,6 +120,12 @@ std::string sizeText(const cv::Size& size)
 }
 
 } // namespace
+
+std::mutex& standardErrorLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 const char* inputRole(int index)
 {

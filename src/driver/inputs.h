@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <mutex>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,10 @@ using InputPaths = std::array<std::string, kInputCount>;
 
 // What an input is, for messages: "left view", "depth map of the right view, set B", ...
 const char* inputRole(int index);
+
+// Held while an image is decoded, when the decoder's messages are diverted
+// from the standard error; other writers to it during a run hold it too.
+std::mutex& standardErrorLock();
 
 // An input that cannot be used. The message names the file, its role and
 // what is wrong; the driver prefixes it with "morvex: ".

@@ -56,7 +56,8 @@ int main(int argc, char** argv)
         g_showMaps = parsed.options.showMaps;
         return runScoring(parsed.options, std::cout, std::cerr);
     } catch (const UsageError& e) {
-        std::cerr << "morvex: " << e.what() << "\n" << usageLine() << std::endl;
+        reportError(e.what());
+        std::cerr << usageLine() << std::endl;
         return kExitUsage;
     } catch (const InputError& e) {
         reportError(e.what());

@@ -1,5 +1,7 @@
 #include "driver/progress.h"
 
+#include "driver/inputs.h"
+
 #include <cstdio>
 
 ProgressLine::ProgressLine(std::ostream& out, long long total, bool enabled)
@@ -25,13 +27,16 @@ void ProgressLine::update(long long done)
     } else {
         std::snprintf(line, sizeof line, "\r%lld/%lld frames\033[K", done, total_);
     }
+    std::lock_guard<std::mutex> hold(standardErrorLock());
     out_ << line << std::flush;
     shown_ = true;
 }
 
 void ProgressLine::clear()
 {
-    if (shown_)
+    if (shown_) {
+        std::lock_guard<std::mutex> hold(standardErrorLock());
         out_ << "\r\033[K" << std::flush;
+    }
     shown_ = false;
 }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 PooledSequence poolSequence(const std::vector<FrameResult>& frames)
 {
@@ -49,55 +50,52 @@ std::string exactText(double value)
     return text;
 }
 
+// Rows of the --csv file, written when the run has succeeded.
 class CsvFile {
 public:
-    explicit CsvFile(const std::string& path) : path_(path)
-    {
-        if (path.empty())
-            return;
-        file_.open(path, std::ios::trunc);
-        if (!file_)
-            throw InputError(path + ": cannot write the CSV file");
-        file_ << "frame,score,error_left,error_right\n";
-    }
+    explicit CsvFile(const std::string& path) : path_(path) { rows_ << "frame,score,error_left,error_right\n"; }
     void row(const FrameResult& f)
     {
-        if (!file_.is_open())
-            return;
-        file_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(f.pair.left.error) << ','
+        rows_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(f.pair.left.error) << ','
               << exactText(f.pair.right.error) << '\n';
     }
-    void close()
+    void write()
     {
-        if (!file_.is_open())
+        if (path_.empty())
             return;
-        file_.close();
-        if (file_.fail())
+        std::ofstream file(path_, std::ios::trunc);
+        file << rows_.str();
+        file.close();
+        if (!file)
             throw InputError(path_ + ": cannot write the CSV file");
     }
 
 private:
     std::string path_;
-    std::ofstream file_;
+    std::ostringstream rows_;
 };
 
+// The frame lines are held back until the run has succeeded, so that a
+// failing frame leaves nothing on the standard output that looks like a result.
 class TextWriter : public SequenceWriter {
 public:
     TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath) {}
     void frame(const FrameResult& f) override
     {
-        out_ << "Frame " << f.frame << ": MORVEX Score: " << f.pair.score << std::endl;
+        lines_ << "Frame " << f.frame << ": MORVEX Score: " << f.pair.score << '\n';
         csv_.row(f);
     }
     void finish(const PooledSequence& pooled, int start) override
     {
-        csv_.close();
+        csv_.write();
+        out_ << lines_.str();
         writeScoreLine(out_, pooled.score);
         writeTimeLine(out_, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
     }
 
 private:
     std::ostream& out_;
+    std::ostringstream lines_;
     CsvFile csv_;
 };
 
@@ -124,7 +122,7 @@ public:
     }
     void finish(const PooledSequence& pooled, int start) override
     {
-        csv_.close();
+        csv_.write();
         const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
         nlohmann::ordered_json doc;
         doc["version"] = MORVEX_VERSION;

@@ -211,8 +211,8 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     for (int t = threadCount(options, inputs.count); t > 0; --t)
         threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), std::ref(work));
 
-    // Results are written in frame order as soon as they are in; the progress
-    // line is redrawn in between.
+    // Results are passed on in frame order as soon as they are in; the
+    // progress line is redrawn in between.
     ProgressLine progress(err, inputs.count, !options.quiet && isatty(STDERR_FILENO));
     long long written = 0;
     {
