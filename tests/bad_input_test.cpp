@@ -3,6 +3,7 @@
 // that names the file and its role.
 #include "driver/inputs.h"
 #include "sample/scene.h"
+#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -21,18 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolResult {
-    int status = -1; // -1: no normal exit (a crash or an abort)
-    std::string out, err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 void spit(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -41,14 +30,7 @@ void spit(const std::string& path, const std::string& bytes)
 // A sample scene written into a fresh directory; the seven arguments that score it.
 std::vector<std::string> writeScene(const std::string& name, const SampleScene& scene)
 {
-    const fs::path dir = fs::path(::testing::TempDir()) / ("morvex_bad_" + std::to_string(::getpid()) + "_" + name);
-    fs::remove_all(dir);
-    writeSampleScene(scene, dir.string());
-    std::vector<std::string> args;
-    for (const char* file : {"left.png", "right.png", "depth_left_a.png", "depth_right_a.png", "depth_left_b.png",
-                             "depth_right_b.png", "camera.txt"})
-        args.push_back((dir / file).string());
-    return args;
+    return sceneArguments(makeTempDir("bad_" + name), scene);
 }
 
 SampleScene smallScene()
@@ -56,30 +38,13 @@ SampleScene smallScene()
     return makeSampleScene({64, 48, 5, 0});
 }
 
-// The paths made here hold no quote, so single quotes suffice.
-ToolResult runMorvex(const std::vector<std::string>& args)
-{
-    const std::string base = ::testing::TempDir() + "morvex_bad_" + std::to_string(::getpid());
-    std::string command = std::string("'") + MORVEX_BINARY + "'";
-    for (const std::string& arg : args)
-        command += " '" + arg + "'";
-    command += " >'" + base + ".out' 2>'" + base + ".err' </dev/null";
-    ToolResult run;
-    const int raw = std::system(command.c_str());
-    if (raw != -1 && WIFEXITED(raw))
-        run.status = WEXITSTATUS(raw);
-    run.out = slurp(base + ".out");
-    run.err = slurp(base + ".err");
-    return run;
-}
-
-std::string scoreText(const ToolResult& run)
+std::string scoreText(const ToolRun& run)
 {
     const std::string prefix = "MORVEX Score: ";
     return run.out.rfind(prefix, 0) == 0 ? run.out.substr(prefix.size(), run.out.find('\n') - prefix.size()) : "";
 }
 
-void expectOneLineError(const ToolResult& run, const std::string& path, const std::string& role,
+void expectOneLineError(const ToolRun& run, const std::string& path, const std::string& role,
                         const std::string& problem)
 {
     EXPECT_EQ(run.status, 1);
@@ -93,7 +58,7 @@ void expectOneLineError(const ToolResult& run, const std::string& path, const st
 
 TEST(BadInput, FewerThanSevenPathsIsAUsageError)
 {
-    const ToolResult run = runMorvex({"a.png", "b.png", "c.png"});
+    const ToolRun run = runTool({"a.png", "b.png", "c.png"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("morvex: ", 0), 0u) << run.err;
@@ -125,7 +90,7 @@ TEST(BadInput, CameraFiles)
         std::vector<std::string> args = writeScene(std::string("camera_") + c.name, smallScene());
         spit(args[kCameraFile], c.text);
         args.push_back("--phases");
-        expectOneLineError(runMorvex(args), args[kCameraFile], "camera file", c.problem);
+        expectOneLineError(runTool(args), args[kCameraFile], "camera file", c.problem);
     }
 
     // A missing camera file or a directory is named before any image is read.
@@ -133,14 +98,14 @@ TEST(BadInput, CameraFiles)
     for (int i = 0; i < kCameraFile; ++i)
         fs::remove(missingImages[i]);
     fs::remove(missingImages[kCameraFile]);
-    expectOneLineError(runMorvex(missingImages), missingImages[kCameraFile], "camera file", "no such file");
+    expectOneLineError(runTool(missingImages), missingImages[kCameraFile], "camera file", "no such file");
     fs::create_directory(missingImages[kCameraFile]);
-    expectOneLineError(runMorvex(missingImages), missingImages[kCameraFile], "camera file", "is a directory");
+    expectOneLineError(runTool(missingImages), missingImages[kCameraFile], "camera file", "is a directory");
 }
 
 TEST(BadInput, Images)
 {
-    const std::string png = slurp(writeScene("image_source", smallScene())[kDepthLeftB]);
+    const std::string png = readFile(writeScene("image_source", smallScene())[kDepthLeftB]);
     std::vector<uchar> jpeg;
     cv::imencode(".jpg", smallScene().depthRightB, jpeg);
     const struct {
@@ -166,7 +131,7 @@ TEST(BadInput, Images)
         SCOPED_TRACE(c.name);
         const std::vector<std::string> args = writeScene(std::string("image_") + c.name, smallScene());
         c.damage(args[c.index]);
-        expectOneLineError(runMorvex(args), args[c.index], inputRole(c.index), c.problem);
+        expectOneLineError(runTool(args), args[c.index], inputRole(c.index), c.problem);
     }
 }
 
@@ -174,7 +139,7 @@ TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
 {
     const SampleScene scene = smallScene();
     const std::vector<std::string> args = writeScene("deep", scene);
-    const ToolResult eightBit = runMorvex(args);
+    const ToolRun eightBit = runTool(args);
     // Varying low bytes: a reader that rounded instead of dropping them would differ.
     for (int index : {kDepthLeftB, kDepthRightB}) {
         cv::Mat deep;
@@ -183,7 +148,7 @@ TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
         cv::randu(low, 0, 256);
         ASSERT_TRUE(cv::imwrite(args[index], deep + low));
     }
-    const ToolResult sixteenBit = runMorvex(args);
+    const ToolRun sixteenBit = runTool(args);
     EXPECT_EQ(sixteenBit.status, 0);
     EXPECT_NE(scoreText(eightBit), "");
     EXPECT_EQ(scoreText(sixteenBit), scoreText(eightBit));
@@ -216,7 +181,7 @@ TEST(GoodInput, DegenerateScenesAndExtremeCamerasScore)
                  {"extreme_camera", extreme, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const ToolResult run = runMorvex(writeScene(c.name, c.scene));
+        const ToolRun run = runTool(writeScene(c.name, c.scene));
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
         const std::string score = scoreText(run);

@@ -10,18 +10,6 @@
 
 namespace {
 
-// The seven arguments for a scene written into dir, with set B replaced by
-// the given maps when they are not empty.
-std::vector<std::string> writeScene(const std::string& dir, const SampleScene& scene)
-{
-    writeSampleScene(scene, dir);
-    std::vector<std::string> args;
-    for (const char* name : {"left.png", "right.png", "depth_left_a.png", "depth_right_a.png", "depth_left_b.png",
-                             "depth_right_b.png", "camera.txt"})
-        args.push_back(dir + "/" + name);
-    return args;
-}
-
 float scoreOf(const ToolRun& run)
 {
     std::smatch m;
@@ -48,7 +36,7 @@ SampleScene sceneWithDrift(int radius)
 
 TEST(Cli, PrintsExactlyTheScoreLineTheTimeLineAndAnEmptyLine)
 {
-    const auto args = writeScene(makeTempDir("format"), makeSampleScene({160, 120, 1, 0}));
+    const auto args = sceneArguments(makeTempDir("format"), makeSampleScene({160, 120, 1, 0}));
     const ToolRun run = runTool(args);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
@@ -65,7 +53,7 @@ TEST(Cli, PrintsExactlyTheScoreLineTheTimeLineAndAnEmptyLine)
 
 TEST(Cli, IdenticalSetsScoreInfinity)
 {
-    const ToolRun run = runTool(writeScene(makeTempDir("identical"), sceneWithDrift(0)));
+    const ToolRun run = runTool(sceneArguments(makeTempDir("identical"), sceneWithDrift(0)));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "MORVEX Score: inf");
 }
@@ -74,7 +62,7 @@ TEST(Cli, ScoreFallsAsSetBDriftsFurtherFromSetA)
 {
     float previous = 1e30f;
     for (int radius : {1, 2, 4, 8}) {
-        const ToolRun run = runTool(writeScene(makeTempDir("drift" + std::to_string(radius)), sceneWithDrift(radius)));
+        const ToolRun run = runTool(sceneArguments(makeTempDir("drift" + std::to_string(radius)), sceneWithDrift(radius)));
         ASSERT_EQ(run.status, 0) << run.err;
         const float score = scoreOf(run);
         EXPECT_LT(score, previous) << "radius " << radius;

@@ -6,6 +6,7 @@
 #include "driver/settings.h"
 #include "metric/show_map.h"
 #include "sample/scene.h"
+#include "tool_runner.h"
 #include "version.h"
 
 #include <gtest/gtest.h>
@@ -34,49 +35,8 @@ namespace {
 // directory of its own.
 fs::path workDir()
 {
-    static const fs::path dir = [] {
-        const fs::path d = fs::path(::testing::TempDir()) / ("morvex_options_" + std::to_string(getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
+    static const fs::path dir = makeTempDir("options");
     return dir;
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string shellQuoted(const std::string& text)
-{
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs the tool with the arguments (already quoted for the shell), after an
-// optional environment prefix such as "env -u DISPLAY".
-ToolRun runTool(const std::string& args, const std::string& environment = "")
-{
-    static int counter = 0;
-    const fs::path base = workDir() / ("run_" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(MORVEX_BINARY) + " " + args + " >" +
-                                shellQuoted(base.string() + ".out") + " 2>" + shellQuoted(base.string() + ".err");
-    ToolRun run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = readFile(base.string() + ".out");
-    run.err = readFile(base.string() + ".err");
-    return run;
 }
 
 std::vector<std::string> lines(const std::string& text)
@@ -179,7 +139,7 @@ void expectUsageError(const ToolRun& run, const std::string& what)
 
 TEST_F(CommandLine, WithoutOptionsTheTwoLinesCarryTheLibraryScore)
 {
-    const ToolRun run = runTool(flawed->args());
+    const ToolRun run = runToolShell(flawed->args());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     const std::regex twoLines("MORVEX Score: [^\n]+\nComputational Time: [0-9.e+-]+\\(sec\\)\n\n");
@@ -189,12 +149,12 @@ TEST_F(CommandLine, WithoutOptionsTheTwoLinesCarryTheLibraryScore)
 
 TEST_F(CommandLine, OptionsThatKeepTheOutputKeepItByteForByteWhereverTheyStand)
 {
-    const std::string expected = maskTime(runTool(flawed->args()).out);
+    const std::string expected = maskTime(runToolShell(flawed->args()).out);
     const std::string mapsDir = shellQuoted((workDir() / "maps_keep").string());
     for (const std::string& option : {std::string("--min-score -1000"), "--save-maps " + mapsDir, std::string()}) {
         for (const std::string& args : {option + " " + flawed->args(), flawed->args(option),
                                         flawed->args() + option, flawed->args() + "extra1 extra2 " + option}) {
-            const ToolRun run = runTool(args);
+            const ToolRun run = runToolShell(args);
             EXPECT_EQ(run.status, 0) << args;
             EXPECT_EQ(run.err, "") << args;
             EXPECT_EQ(maskTime(run.out), expected) << args;
@@ -206,15 +166,15 @@ TEST_F(CommandLine, OptionsThatKeepTheOutputKeepItByteForByteWhereverTheyStand)
         doc.erase("computational_time");
         return doc;
     };
-    const json before = jsonWithoutTime(runTool("--json " + flawed->args()));
-    EXPECT_EQ(jsonWithoutTime(runTool(flawed->args("--json"))), before);
-    EXPECT_EQ(jsonWithoutTime(runTool(flawed->args() + "--json")), before);
+    const json before = jsonWithoutTime(runToolShell("--json " + flawed->args()));
+    EXPECT_EQ(jsonWithoutTime(runToolShell(flawed->args("--json"))), before);
+    EXPECT_EQ(jsonWithoutTime(runToolShell(flawed->args() + "--json")), before);
 }
 
 TEST_F(CommandLine, JsonAgreesWithTheTextOutputAndTheLibrary)
 {
-    const ToolRun text = runTool(flawed->args());
-    const ToolRun run = runTool("--json " + flawed->args());
+    const ToolRun text = runToolShell(flawed->args());
+    const ToolRun run = runToolShell("--json " + flawed->args());
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     const json doc = json::parse(run.out); // strict: throws on anything RFC 8259 does not allow
@@ -241,8 +201,8 @@ TEST_F(CommandLine, JsonAgreesWithTheTextOutputAndTheLibrary)
 
 TEST_F(CommandLine, JsonOfIdenticalSetsKeepsInfAsText)
 {
-    EXPECT_EQ(scoreText(runTool(identical->args()).out), "inf");
-    const ToolRun run = runTool(identical->args("--json"));
+    EXPECT_EQ(scoreText(runToolShell(identical->args()).out), "inf");
+    const ToolRun run = runToolShell(identical->args("--json"));
     ASSERT_EQ(run.status, 0);
     const json doc = json::parse(run.out);
     EXPECT_TRUE(doc.at("score").is_null());
@@ -257,7 +217,7 @@ TEST_F(CommandLine, JsonStaysValidForFileNamesThatAreNotUtf8)
     std::string args = "--json " + shellQuoted(oddName.string());
     for (int i = 1; i < kInputCount; ++i)
         args += " " + shellQuoted(flawed->paths[i]);
-    const ToolRun run = runTool(args);
+    const ToolRun run = runToolShell(args);
     ASSERT_EQ(run.status, 0) << run.err;
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc.at("inputs").at("left_view"), (flawed->dir / "left_\xEF\xBF\xBD\xEF\xBF\xBD.png").string());
@@ -265,7 +225,7 @@ TEST_F(CommandLine, JsonStaysValidForFileNamesThatAreNotUtf8)
 
 TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
 {
-    const ToolRun run = runTool("--phases " + flawed->args());
+    const ToolRun run = runToolShell("--phases " + flawed->args());
     ASSERT_EQ(run.status, 0);
     const std::vector<std::string> out = lines(run.out);
     ASSERT_EQ(out.size(), 19u) << run.out;
@@ -274,10 +234,10 @@ TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
         EXPECT_EQ(out[i], banners[i / 2 % 4]);
         EXPECT_TRUE(std::regex_match(out[i + 1], std::regex("Time: [0-9.e+-]+\\(sec\\)"))) << out[i + 1];
     }
-    EXPECT_EQ(maskTime(run.out.substr(run.out.find("MORVEX"))), maskTime(runTool(flawed->args()).out));
+    EXPECT_EQ(maskTime(run.out.substr(run.out.find("MORVEX"))), maskTime(runToolShell(flawed->args()).out));
 
     // With --json the phases go to stderr and stdout stays one document.
-    const ToolRun jsonRun = runTool("--phases --json " + flawed->args());
+    const ToolRun jsonRun = runToolShell("--phases --json " + flawed->args());
     EXPECT_NO_THROW(json::parse(jsonRun.out));
     EXPECT_EQ(lines(jsonRun.err).size(), 16u) << jsonRun.err;
 }
@@ -286,7 +246,7 @@ TEST_F(CommandLine, SaveMapsWritesTheImagesRenderMapBuilds)
 {
     const fs::path dir = workDir() / "maps" / "nested";
     fs::remove_all(dir.parent_path());
-    ASSERT_EQ(runTool("--save-maps " + shellQuoted(dir.string()) + " " + flawed->args()).status, 0);
+    ASSERT_EQ(runToolShell("--save-maps " + shellQuoted(dir.string()) + " " + flawed->args()).status, 0);
 
     const std::pair<const char*, const ViewDetails*> views[] = {{"left", &flawed->extras.left},
                                                                  {"right", &flawed->extras.right}};
@@ -350,7 +310,7 @@ TEST_F(CommandLine, UnwritableMapDirectoryFailsWithoutOutput)
 {
     const fs::path file = flawed->dir / "a_file";
     std::ofstream(file) << "x";
-    const ToolRun run = runTool("--save-maps " + shellQuoted((file / "maps").string()) + " " + flawed->args());
+    const ToolRun run = runToolShell("--save-maps " + shellQuoted((file / "maps").string()) + " " + flawed->args());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("morvex: ", 0), 0u) << run.err;
@@ -363,32 +323,32 @@ TEST_F(CommandLine, MinScoreExitsWithThreeBelowTheThreshold)
     std::snprintf(exact, sizeof exact, "%.17g", static_cast<double>(flawed->result.score));
     const std::pair<std::string, int> cases[] = {{"-1000", 0}, {exact, 0}, {"1000", 3}, {"inf", 3}};
     for (const auto& [threshold, status] : cases) {
-        const ToolRun run = runTool("--min-score " + threshold + " " + flawed->args());
+        const ToolRun run = runToolShell("--min-score " + threshold + " " + flawed->args());
         EXPECT_EQ(run.status, status) << threshold;
         EXPECT_EQ(scoreText(run.out), formatFloat(flawed->result.score)) << threshold;
         EXPECT_EQ(run.err, "") << threshold;
     }
     char above[64];
     std::snprintf(above, sizeof above, "%.9g", static_cast<double>(std::nextafter(flawed->result.score, 1e9f)));
-    EXPECT_EQ(runTool(flawed->args() + " --min-score " + above).status, 3);
-    EXPECT_EQ(runTool(identical->args() + " --min-score inf").status, 0);
+    EXPECT_EQ(runToolShell(flawed->args() + " --min-score " + above).status, 3);
+    EXPECT_EQ(runToolShell(identical->args() + " --min-score inf").status, 0);
 }
 
 TEST_F(CommandLine, BadCommandLinesAreUsageErrors)
 {
     const std::string args = flawed->args();
-    expectUsageError(runTool(args + "--save-maps"), "--save-maps without DIR");
-    expectUsageError(runTool(args + "--save-maps ''"), "--save-maps with an empty DIR");
-    expectUsageError(runTool("--min-score abc " + args), "--min-score abc");
-    expectUsageError(runTool("--min-score nan " + args), "--min-score nan");
-    expectUsageError(runTool("--no-such-option " + args), "unknown option");
-    expectUsageError(runTool(shellQuoted(flawed->paths[0]) + " " + shellQuoted(flawed->paths[1])), "two inputs");
-    expectUsageError(runTool(""), "no inputs");
+    expectUsageError(runToolShell(args + "--save-maps"), "--save-maps without DIR");
+    expectUsageError(runToolShell(args + "--save-maps ''"), "--save-maps with an empty DIR");
+    expectUsageError(runToolShell("--min-score abc " + args), "--min-score abc");
+    expectUsageError(runToolShell("--min-score nan " + args), "--min-score nan");
+    expectUsageError(runToolShell("--no-such-option " + args), "unknown option");
+    expectUsageError(runToolShell(shellQuoted(flawed->paths[0]) + " " + shellQuoted(flawed->paths[1])), "two inputs");
+    expectUsageError(runToolShell(""), "no inputs");
 }
 
 TEST_F(CommandLine, HelpAndVersion)
 {
-    const ToolRun help = runTool("--help");
+    const ToolRun help = runToolShell("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: morvex [OPTIONS] LEFT_VIEW RIGHT_VIEW DEPTH_LEFT_A DEPTH_RIGHT_A DEPTH_LEFT_B "
                              "DEPTH_RIGHT_B CAMERA_FILE\n",
@@ -397,9 +357,9 @@ TEST_F(CommandLine, HelpAndVersion)
         << help.out;
     for (const char* option : {"--phases", "--show-maps", "--save-maps DIR", "--json", "--min-score X", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    EXPECT_EQ(runTool("-h").out, help.out);
+    EXPECT_EQ(runToolShell("-h").out, help.out);
 
-    const ToolRun version = runTool("--version");
+    const ToolRun version = runToolShell("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("morvex ") + MORVEX_VERSION + "\n");
 }
@@ -411,7 +371,7 @@ TEST_F(CommandLine, ShowMapsWithoutDisplayFailsBeforeReadingTheInputs)
     for (const char* environment : {"env -u DISPLAY -u WAYLAND_DISPLAY",
                                           "env -u WAYLAND_DISPLAY DISPLAY=:987",
                                           "env -u DISPLAY WAYLAND_DISPLAY=morvex-no-such-display"}) {
-        const ToolRun run = runTool("--show-maps " + missing, environment);
+        const ToolRun run = runToolShell("--show-maps " + missing, environment);
         EXPECT_EQ(run.status, 1) << environment;
         EXPECT_EQ(run.out, "") << environment;
         EXPECT_EQ(run.err.rfind("morvex: --show-maps: ", 0), 0u) << environment << ": " << run.err;

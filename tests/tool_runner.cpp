@@ -8,17 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-std::string quote(const std::string& arg)
+std::string shellQuoted(const std::string& text)
 {
     std::string quoted = "'";
-    for (char c : arg)
+    for (char c : text)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
-std::string slurp(const std::string& path)
+std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -26,32 +24,44 @@ std::string slurp(const std::string& path)
     return text.str();
 }
 
-} // namespace
-
-ToolRun runTool(const std::vector<std::string>& args)
+ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
 {
     static int counter = 0;
     const std::string base = makeTempDir("run" + std::to_string(counter++));
-    std::string command = quote(MORVEX_BINARY);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    command += " >" + quote(base + "/out") + " 2>" + quote(base + "/err") + " </dev/null";
-
+    const std::string command = environment + " " + shellQuoted(MORVEX_BINARY) + " " + quotedArgs + " >" +
+                                shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
     ToolRun run;
     const int raw = std::system(command.c_str());
     if (raw != -1 && WIFEXITED(raw))
         run.status = WEXITSTATUS(raw);
-    run.out = slurp(base + "/out");
-    run.err = slurp(base + "/err");
+    run.out = readFile(base + "/out");
+    run.err = readFile(base + "/err");
     return run;
+}
+
+ToolRun runTool(const std::vector<std::string>& args)
+{
+    std::string quoted;
+    for (const std::string& arg : args)
+        quoted += " " + shellQuoted(arg);
+    return runToolShell(quoted);
 }
 
 std::string makeTempDir(const std::string& name)
 {
-    const std::filesystem::path dir =
-        std::filesystem::path(::testing::TempDir()) /
-        ("morvex_" + std::to_string(::getpid()) + "_" + name);
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                      ("morvex_" + std::to_string(::getpid()) + "_" + name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
+}
+
+std::vector<std::string> sceneArguments(const std::string& dir, const SampleScene& scene)
+{
+    writeSampleScene(scene, dir);
+    std::vector<std::string> args;
+    for (const char* name : {"left.png", "right.png", "depth_left_a.png", "depth_right_a.png", "depth_left_b.png",
+                             "depth_right_b.png", "camera.txt"})
+        args.push_back(dir + "/" + name);
+    return args;
 }
