@@ -219,8 +219,6 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
         std::unique_lock<std::mutex> hold(work.lock);
         while (written < inputs.count && !work.failed) {
             work.changed.wait_for(hold, std::chrono::milliseconds(200));
-            if (written < inputs.count && work.finished[written])
-                progress.clear();
             while (written < inputs.count && work.finished[written] && !work.failed)
                 writer->frame(work.results[written++]);
             progress.update(work.finishedCount);
