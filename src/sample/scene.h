@@ -7,16 +7,16 @@
 // benchmarks: the project never depends on downloaded data.
 
 struct SceneOptions {
-  int width = 640;
-  int height = 480;
-  unsigned seed = 1;
-  int frame = 0;  // objects drift a few pixels per frame
+    int width = 640;
+    int height = 480;
+    unsigned seed = 1;
+    int frame = 0; // objects drift a few pixels per frame
 };
 
 struct SampleScene {
-  cv::Mat left, right;  // CV_8UC1 grey views
-  cv::Mat depthLeftA, depthRightA, depthLeftB, depthRightB;  // CV_8UC1, 255 = near
-  std::string cameraText;  // the nine numbers of the camera file
+    cv::Mat left, right;                                      // CV_8UC1 grey views
+    cv::Mat depthLeftA, depthRightA, depthLeftB, depthRightB; // CV_8UC1, 255 = near
+    std::string cameraText;                                   // the nine numbers of the camera file
 };
 
 // Set A is the true depth; set B a flawed estimate of it. Same options, same bytes.

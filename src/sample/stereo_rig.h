@@ -4,9 +4,9 @@
 
 // The nine camera numbers, in the order of the camera file.
 struct StereoRig {
-  double nearLeft, farLeft, nearRight, farRight;
-  double focal, principalLeft, principalRight;
-  double positionLeft, positionRight;
+    double nearLeft, farLeft, nearRight, farRight;
+    double focal, principalLeft, principalRight;
+    double positionLeft, positionRight;
 };
 
 enum class Side { Left, Right };
