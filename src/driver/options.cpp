@@ -29,9 +29,14 @@ const char* const kDescription =
     "                              far depth of the right camera, focal length, principal point x\n"
     "                              of the left and of the right camera, position of the left and\n"
     "                              of the right camera\n"
-    "All images must have the left view's size, at least 8x8 pixels.\n";
+    "All images must have the left view's size, at least 8x8 pixels.\n"
+    "\n"
+    "Any of the six images may be a video: a raw .yuv file (with --size), a .y4m file or a\n"
+    "pattern of numbered image files such as left_%04d.png. Then every frame is scored, one\n"
+    "line each, followed by the score of the whole sequence (see Sequences below).\n";
 
 const char* const kFooter =
+    "\n"
     "Options may stand before, among or after the inputs; \"--\" ends the options (for inputs\n"
     "whose names start with \"-\").\n"
     "\n"
@@ -123,23 +128,25 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     const char* const sequences = "Sequences";
     std::string size;
     app.add_option("--size", size, "Frame size of raw .yuv inputs")->type_name("WxH")->group(sequences);
-    app.add_option("--yuv-format", o.sequenceFormat.yuvFormat, "Chroma format of raw .yuv inputs (default 420)")
-        ->check(CLI::IsMember({"420", "400", "422", "444"}))
+    app.add_option("--yuv-format", o.sequenceFormat.yuvFormat, "Chroma format of raw .yuv inputs: 420 (default), 400, 422, 444")
+        ->check(CLI::IsMember({"420", "400", "422", "444"}).description(""))
         ->type_name("FMT")
         ->group(sequences);
     app.add_option("--first", o.sequenceFormat.firstFrame, "First frame to score (default 0)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Validator(CLI::NonNegativeNumber).description(""))
         ->type_name("K")
         ->group(sequences);
-    app.add_option("--frames", o.frameCount, "Number of frames to score (default: all of the shortest video)")
-        ->check(CLI::PositiveNumber)
+    app.add_option("--frames", o.frameCount, "Number of frames to score (default: all of the shortest\n"
+                                              "video)")
+        ->check(CLI::Validator(CLI::PositiveNumber).description(""))
         ->type_name("N")
         ->group(sequences);
     app.add_option("--threads", o.threads, "Frames scored at once (default: one per core)")
-        ->check(CLI::Range(1, 1024))
+        ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N")
         ->group(sequences);
-    app.add_option("--csv", o.csvPath, "Also write one row per frame (frame, score, error_left, error_right) to FILE")
+    app.add_option("--csv", o.csvPath, "Also write one row per frame (frame, score, error_left,\n"
+                                     "error_right) to FILE")
         ->type_name("FILE")
         ->group(sequences);
     app.add_flag("--quiet", o.quiet, "No progress line on the terminal")->group(sequences);
@@ -171,8 +178,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     }
 
     if (!size.empty() && !parseSize(size, o.sequenceFormat)) {
-        std::cerr << "morvex: --size: '" << size << "' is not a size such as 1920x1080\n" << usageLine() << "\n";
-        parsed.exitStatus = kExitUsage;
+        parsed.exitStatus = usageError("--size: '" + size + "' is not a size such as 1920x1080");
         return parsed;
     }
     for (int i = 0; i < kInputCount; ++i)
