@@ -31,16 +31,6 @@ std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, int inpu
     return openImageFile(path, inputIndex);
 }
 
-void failInput(const std::string& path, int index, const std::string& problem)
-{
-    throw InputError(path + " (" + inputRole(index) + "): " + problem);
-}
-
-std::string sizeText(long long width, long long height)
-{
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
 void failNoSuchFrame(const std::string& path, int index, long long frame, long long count)
 {
     const std::string holds = count == 1 ? "it holds 1 frame (frame 0)"

@@ -4,6 +4,7 @@
 // path, and what they share. Internal to the frame source files.
 
 #include "driver/frame_source.h"
+#include "driver/inputs.h"
 
 #include <fstream>
 #include <memory>
@@ -13,12 +14,6 @@ std::unique_ptr<FrameSource> openImageFile(const std::string& path, int index);
 std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, int index, long long firstFrame);
 std::unique_ptr<FrameSource> openRawYuv(const std::string& path, int index, const SequenceFormat& format);
 std::unique_ptr<FrameSource> openY4m(const std::string& path, int index);
-
-// Throws InputError as "PATH (ROLE): PROBLEM".
-[[noreturn]] void failInput(const std::string& path, int index, const std::string& problem);
-
-// "64x48"
-std::string sizeText(long long width, long long height);
 
 // Bytes of the chroma planes of one frame, or -1 for an unknown format.
 // Formats: 400, 420, 422, 444, and for Y4M also 411 and 444alpha.

@@ -30,24 +30,6 @@ const char* const kRoles[kInputCount] = {
     "camera file",
 };
 
-[[noreturn]] void fail(const std::string& path, int index, const std::string& problem)
-{
-    throw InputError(path + " (" + inputRole(index) + "): " + problem);
-}
-
-// Fails unless path names a regular file that this process can read.
-void checkReadableFile(const std::string& path, int index)
-{
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status))
-        fail(path, index, "no such file");
-    if (std::filesystem::is_directory(status))
-        fail(path, index, "is a directory, not a file");
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe)
-        fail(path, index, std::string("cannot be opened: ") + std::strerror(errno));
-}
 
 // The first line of a decoder's messages, without the image library's
 // wrapping: it reports its own decoders' exceptions as "imread_(...): can't
@@ -106,20 +88,39 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
     hold.unlock();
 
     if (image.empty())
-        fail(path, index,
+        failInput(path, index,
              "is not an image that can be decoded (unknown format, truncated or corrupt)" +
                  (said.empty() ? std::string() : ": " + decoderSummary(said)));
     if (said.find("Premature end") != std::string::npos || said.find("premature end") != std::string::npos)
-        fail(path, index, "is truncated: " + decoderSummary(said));
+        failInput(path, index, "is truncated: " + decoderSummary(said));
     return image;
 }
 
-std::string sizeText(const cv::Size& size)
-{
-    return std::to_string(size.width) + "x" + std::to_string(size.height);
-}
 
 } // namespace
+
+void failInput(const std::string& path, int index, const std::string& problem)
+{
+    throw InputError(path + " (" + inputRole(index) + "): " + problem);
+}
+
+std::string sizeText(long long width, long long height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+void checkReadableFile(const std::string& path, int index)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status))
+        failInput(path, index, "no such file");
+    if (std::filesystem::is_directory(status))
+        failInput(path, index, "is a directory, not a file");
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe)
+        failInput(path, index, std::string("cannot be opened: ") + std::strerror(errno));
+}
 
 std::mutex& standardErrorLock()
 {
@@ -137,9 +138,9 @@ void loadCameraFile(const std::string& path)
     checkReadableFile(path, kCameraFile);
     const int numbersRead = readCameraParameters(path);
     if (numbersRead < 0)
-        fail(path, kCameraFile, "cannot be opened");
+        failInput(path, kCameraFile, "cannot be opened");
     if (numbersRead < 9)
-        fail(path, kCameraFile,
+        failInput(path, kCameraFile,
              "needs nine numbers (near and far depth of each camera, focal length, both principal points, both "
              "camera positions), but only " + std::to_string(numbersRead) + " could be read");
 
@@ -157,12 +158,12 @@ void loadCameraFile(const std::string& path)
         std::ostringstream number;
         number << v.value;
         if (!std::isfinite(v.value))
-            fail(path, kCameraFile, std::string(v.name) + " is " + number.str() + ", not a finite number");
+            failInput(path, kCameraFile, std::string(v.name) + " is " + number.str() + ", not a finite number");
         if (std::strstr(v.name, "depth") != nullptr && !(v.value > 0.0f))
-            fail(path, kCameraFile, std::string(v.name) + " is " + number.str() + "; depths must be above 0");
+            failInput(path, kCameraFile, std::string(v.name) + " is " + number.str() + "; depths must be above 0");
     }
     if (!std::isfinite(g_baselineLeft) || !std::isfinite(g_baselineRight))
-        fail(path, kCameraFile, "the camera positions are too large to compute the middle camera and the baselines");
+        failInput(path, kCameraFile, "the camera positions are too large to compute the middle camera and the baselines");
 }
 
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
@@ -180,10 +181,10 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
 void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, const std::string& path)
 {
     if (image.size() != leftSize)
-        fail(path, index, "is " + sizeText(image.size()) + " but the left view is " + sizeText(leftSize));
+        failInput(path, index, "is " + sizeText(image.cols, image.rows) + " but the left view is " + sizeText(leftSize.width, leftSize.height));
     if (image.cols < g_reduceFactor || image.rows < g_reduceFactor)
-        fail(path, index,
-             "is " + sizeText(image.size()) + "; images must be at least " + std::to_string(g_reduceFactor) +
+        failInput(path, index,
+             "is " + sizeText(image.cols, image.rows) + "; images must be at least " + std::to_string(g_reduceFactor) +
                  " pixels wide and high");
 }
 

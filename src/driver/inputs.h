@@ -40,6 +40,15 @@ struct PairImages {
     cv::Mat depthLeftA, depthRightA, depthLeftB, depthRightB;
 };
 
+// Throws InputError as "PATH (ROLE): PROBLEM".
+[[noreturn]] void failInput(const std::string& path, int index, const std::string& problem);
+
+// Fails unless path names a file (not a directory) that can be opened.
+void checkReadableFile(const std::string& path, int index);
+
+// "64x48"
+std::string sizeText(long long width, long long height);
+
 // Reads and checks the camera file into the camera values: nine finite
 // numbers, near and far depths above 0.
 void loadCameraFile(const std::string& path);

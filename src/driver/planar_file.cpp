@@ -33,12 +33,7 @@ std::string formatLabel(const std::string& format)
 
 PlanarFile::PlanarFile(const std::string& path, int index) : path_(path), index_(index)
 {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status))
-        fail("no such file");
-    if (std::filesystem::is_directory(status))
-        fail("is a directory, not a file");
+    checkReadableFile(path, index);
     in_.open(path, std::ios::binary);
     if (!in_)
         fail(std::string("cannot be opened: ") + std::strerror(errno));
