@@ -221,7 +221,8 @@ TEST(SequenceErrors, BrokenSequencesFailWithOneLine)
         {withOptions(truncated, {"--size", "96x64"}), "right.yuv (right view): is"},
         {withOptions(args, {"--size", "90x64"}), "not a whole number"},
         {args, "--size"},
-        {withOptions(args, {"--size", "96x64", "--frames", "9"}), "holds frames 0 to 3"},
+        {withOptions(args, {"--size", "96x64", "--frames", "9"}), "has no frame 8; it holds 4 frames (0 to 3)"},
+        {withOptions(args, {"--size", "96x64", "--first", "4"}), "has no frame 4; it holds 4 frames (0 to 3)"},
         {withOptions(deep, {"--size", "96x64"}), "depth map of the left view, set B"},
         {withOptions(pattern, {"--frames", "4"}), "depth map of the right view, set A"},
     };

@@ -53,33 +53,23 @@ struct SequenceInputs {
 void openInputs(const Options& options, SequenceInputs& inputs)
 {
     long long shortest = -1;
-    int shortestIndex = -1;
     for (int i = 0; i < 6; ++i) {
         inputs.sources[i] = FrameSource::open(options.paths[i], i, options.sequenceFormat);
-        if (!inputs.sources[i]->isVideo())
-            continue;
         const long long frames = inputs.sources[i]->frameCount();
-        if (shortest < 0 || frames < shortest) {
+        if (inputs.sources[i]->isVideo() && (shortest < 0 || frames < shortest))
             shortest = frames;
-            shortestIndex = i;
-        }
     }
     inputs.first = options.sequenceFormat.firstFrame;
-    if (options.frameCount) {
-        inputs.count = *options.frameCount;
-    } else {
-        if (inputs.first >= shortest)
-            throw InputError(options.paths[shortestIndex] + " (" + inputRole(shortestIndex) + "): holds frames 0 to " +
-                             std::to_string(shortest - 1) + ", so there is no frame " + std::to_string(inputs.first) +
-                             " to start from");
-        inputs.count = shortest - inputs.first;
-    }
+    inputs.count = options.frameCount ? *options.frameCount : shortest - inputs.first;
+    // A video that lacks a requested frame says so itself, naming the frames
+    // it holds.
+    const long long last = inputs.first + std::max(inputs.count, 1LL) - 1;
     for (int i = 0; i < 6; ++i) {
-        const FrameSource& source = *inputs.sources[i];
-        if (source.isVideo() && inputs.first + inputs.count > source.frameCount())
-            throw InputError(options.paths[i] + " (" + inputRole(i) + "): holds frames 0 to " +
-                             std::to_string(source.frameCount() - 1) + ", but frames " + std::to_string(inputs.first) +
-                             " to " + std::to_string(inputs.first + inputs.count - 1) + " were asked for");
+        FrameSource& source = *inputs.sources[i];
+        if (source.isVideo() && last >= source.frameCount()) {
+            source.readFrame(last);
+            failInput(options.paths[i], i, "has no frame " + std::to_string(last));
+        }
     }
 }
 
