@@ -50,19 +50,24 @@ ViewResult evaluateOneView(const char* name, const cv::Mat& viewF, const cv::Mat
 }
 
 // Whether the search will count anything for a view: a pixel counts when its
-// disparity in set A or in set B sends it to a column inside the row.
+// disparity in set A or in set B sends it to a column inside the row. An
+// 8-bit depth has 256 disparities, converted once; most views answer at
+// their first pixel.
 bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, char side)
 {
-    cv::Mat dispA, dispB;
-    depthToDisparity(depthA, dispA, side);
-    depthToDisparity(depthB, dispB, side);
-    const int64_t width = dispA.cols;
-    for (int r = 0; r < dispA.rows; ++r) {
-        const float* a = dispA.ptr<float>(r);
-        const float* b = dispB.ptr<float>(r);
+    cv::Mat ramp(1, 256, CV_8U), disparityOf;
+    for (int v = 0; v < 256; ++v)
+        ramp.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
+    depthToDisparity(ramp, disparityOf, side);
+    const float* table = disparityOf.ptr<float>(0);
+
+    const int64_t width = depthA.cols;
+    for (int r = 0; r < depthA.rows; ++r) {
+        const uint8_t* a = depthA.ptr<uint8_t>(r);
+        const uint8_t* b = depthB.ptr<uint8_t>(r);
         for (int64_t c = 0; c < width; ++c)
-            for (const float d : {a[c], b[c]}) {
-                const int64_t x = c + truncateDisparity(d);
+            for (const uint8_t v : {a[c], b[c]}) {
+                const int64_t x = c + truncateDisparity(table[v]);
                 if (x >= 0 && x < width)
                     return true;
             }
