@@ -4,19 +4,19 @@
 
 #include <cstdio>
 
-float g_nearDepthLeft = 0.0f;
-float g_farDepthLeft = 0.0f;
-float g_nearDepthRight = 0.0f;
-float g_farDepthRight = 0.0f;
-float g_focalLength = 0.0f;
-float g_principalPointLeft = 0.0f;
-float g_principalPointRight = 0.0f;
-float g_cameraPosLeft = 0.0f;
-float g_cameraPosRight = 0.0f;
+thread_local float g_nearDepthLeft = 0.0f;
+thread_local float g_farDepthLeft = 0.0f;
+thread_local float g_nearDepthRight = 0.0f;
+thread_local float g_farDepthRight = 0.0f;
+thread_local float g_focalLength = 0.0f;
+thread_local float g_principalPointLeft = 0.0f;
+thread_local float g_principalPointRight = 0.0f;
+thread_local float g_cameraPosLeft = 0.0f;
+thread_local float g_cameraPosRight = 0.0f;
 
-float g_cameraPosMiddle = 0.0f;
-float g_baselineLeft = 0.0f;
-float g_baselineRight = 0.0f;
+thread_local float g_cameraPosMiddle = 0.0f;
+thread_local float g_baselineLeft = 0.0f;
+thread_local float g_baselineRight = 0.0f;
 
 void deriveCameraBaselines()
 {

@@ -14,13 +14,6 @@
 
 namespace {
 
-cv::Mat toFloatView(const cv::Mat& view)
-{
-    cv::Mat viewF;
-    view.convertTo(viewF, CV_32F, 1.0, 0.0);
-    return viewF;
-}
-
 float secondsSince(int start)
 {
     return static_cast<float>(clockMilliseconds() - start) / 1000.0f;
@@ -33,14 +26,11 @@ int exitStatusFor(const Options& options, float score)
     return kExitOk;
 }
 
-ViewResult evaluateOneView(const char* name, const cv::Mat& viewF, const cv::Mat& depthA, const cv::Mat& depthB,
-                           char side, ViewDetails& details)
+ViewResult evaluateOneView(ViewMetric metric, const char* name, const cv::Mat& view, const cv::Mat& depthA,
+                           const cv::Mat& depthB, char side, ViewDetails& details)
 {
-    cv::Mat dispA, dispB;
-    depthToDisparity(depthA, dispA, side);
-    depthToDisparity(depthB, dispB, side);
     ViewResult result;
-    result.error = evaluateView(viewF, dispA, dispB, &details);
+    result.error = metric(view, depthA, depthB, side, &details);
     result.countedPixels = details.countedTerms;
     result.disagreeingPixels = details.disagreeingPixels;
     if (details.countedTerms == 0)
@@ -95,17 +85,7 @@ void checkComparablePixels(const PairImages& images, const std::string& cameraPa
 
 } // namespace
 
-FloatViews toFloatViews(const PairImages& images)
-{
-    return {toFloatView(images.viewLeft), toFloatView(images.viewRight)};
-}
-
-PairResult scorePair(const PairImages& images, PairExtras* extras)
-{
-    return scorePair(images, toFloatViews(images), extras);
-}
-
-PairResult scorePair(const PairImages& images, const FloatViews& views, PairExtras* extras)
+PairResult scorePair(const PairImages& images, PairExtras* extras, ViewMetric metric)
 {
     PairExtras local;
     PairExtras& e = extras != nullptr ? *extras : local;
@@ -113,16 +93,17 @@ PairResult scorePair(const PairImages& images, const FloatViews& views, PairExtr
     e.right.keepMaps = e.keepMaps;
 
     PairResult result;
-    result.left = evaluateOneView("left", views.left, images.depthLeftA, images.depthLeftB, 'L', e.left);
-    result.right = evaluateOneView("right", views.right, images.depthRightA, images.depthRightB, 'R', e.right);
+    result.left = evaluateOneView(metric, "left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
+    result.right =
+        evaluateOneView(metric, "right", images.viewRight, images.depthRightA, images.depthRightB, 'R', e.right);
     result.score = combineViewErrors(result.left.error, result.right.error);
     return result;
 }
 
-int runScoring(const Options& options, std::ostream& out, std::ostream& err)
+int runScoring(const Options& options, std::ostream& out, std::ostream& err, ViewMetric metric)
 {
     if (isSequenceRun(options))
-        return runSequence(options, out, err);
+        return runSequence(options, out, err, metric);
     if (!options.csvPath.empty())
         throw UsageError("--csv writes one row per frame of a sequence; for a single pair use --json");
 
@@ -148,9 +129,8 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
     // stdout carries nothing but the JSON document.
     setPhaseOutput(options.json ? err : out);
 
-    const FloatViews views = toFloatViews(images);
     const int start = clockMilliseconds();
-    const PairResult result = scorePair(images, views, &extras);
+    const PairResult result = scorePair(images, &extras, metric);
     if (!options.json && !extras.keepMaps) {
         // The measured time includes writing the score line.
         writeScoreLine(out, result.score);

@@ -25,18 +25,17 @@ struct PairExtras {
     ViewDetails left, right;       // details of each view, maps included when asked
 };
 
-// The two views as float maps of grey values 0..255.
-struct FloatViews {
-    cv::Mat left, right;
-};
-FloatViews toFloatViews(const PairImages& images);
+// The metric that scores one view from its 8-bit view and depth maps, with
+// the camera of side 'L' or 'R'. The tool runs evaluateDepthView; tests and
+// benchmarks can run another form of the same metric.
+using ViewMetric = float (*)(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
+                             ViewDetails* details);
 
-// Converts the depth maps and runs the metric on both views. The camera
-// values and the image size must be set. Throws InputError when a view has
-// no pixel that can be compared.
-PairResult scorePair(const PairImages& images, PairExtras* extras = nullptr);
-PairResult scorePair(const PairImages& images, const FloatViews& views, PairExtras* extras = nullptr);
+// Runs the metric on both views. The camera values and the image size must
+// be set. Throws InputError when a view has no pixel that can be compared.
+PairResult scorePair(const PairImages& images, PairExtras* extras = nullptr, ViewMetric metric = evaluateDepthView);
 
 // The whole run for a command line: camera file, images, score, output,
 // maps. Returns the exit status; input errors propagate as exceptions.
-int runScoring(const Options& options, std::ostream& out, std::ostream& err);
+int runScoring(const Options& options, std::ostream& out, std::ostream& err,
+               ViewMetric metric = evaluateDepthView);

@@ -1,5 +1,6 @@
 #include "driver/sequence_run.h"
 
+#include "driver/call_settings.h"
 #include "driver/frame_source.h"
 #include "driver/progress.h"
 #include "driver/run.h"
@@ -124,8 +125,10 @@ struct SharedWork {
     std::atomic<bool> failed{false};
 };
 
-void scoreFrames(SequenceInputs& inputs, const Options& options, SharedWork& work)
+void scoreFrames(SequenceInputs& inputs, const Options& options, ViewMetric metric, SharedWork& work,
+                 CallSettings settings)
 {
+    adoptCallSettings(settings);
     for (;;) {
         long long index;
         {
@@ -138,7 +141,7 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, SharedWork& wor
         FrameResult result;
         result.frame = frame;
         try {
-            result.pair = scorePair(readPair(inputs, options, frame));
+            result.pair = scorePair(readPair(inputs, options, frame), nullptr, metric);
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> hold(work.lock);
             if (!work.failed)
@@ -183,7 +186,7 @@ void rejectPerViewOutputs(const Options& options)
 
 } // namespace
 
-int runSequence(const Options& options, std::ostream& out, std::ostream& err)
+int runSequence(const Options& options, std::ostream& out, std::ostream& err, ViewMetric metric)
 {
     rejectPerViewOutputs(options);
     loadCameraFile(options.paths[kCameraFile]);
@@ -199,7 +202,8 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     const int start = clockMilliseconds();
     std::vector<std::thread> threads;
     for (int t = threadCount(options, inputs.count); t > 0; --t)
-        threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), std::ref(work));
+        threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), metric, std::ref(work),
+                             currentCallSettings());
 
     // Results are passed on in frame order as soon as they are in; the
     // progress line is redrawn in between.

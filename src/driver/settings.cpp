@@ -11,5 +11,5 @@ float g_weightOffset = 0.0001f;
 bool g_showMaps = false;
 bool g_printPhases = false;
 
-int g_imageWidth = 0;
-int g_imageHeight = 0;
+thread_local int g_imageWidth = 0;
+thread_local int g_imageHeight = 0;

@@ -15,5 +15,7 @@ extern float g_weightOffset;  // added to every weight
 extern bool g_showMaps;       // show the intermediate maps in windows
 extern bool g_printPhases;    // print phase banners and phase times
 
-extern int g_imageWidth;      // columns of the left view
-extern int g_imageHeight;     // rows of the left view
+// The image size is set per computation and belongs to the thread that runs
+// it, so that computations on several threads may differ in size.
+extern thread_local int g_imageWidth;  // columns of the left view
+extern thread_local int g_imageHeight; // rows of the left view

@@ -1,5 +1,6 @@
 #include "metric/evaluate_view.h"
 
+#include "driver/disparity.h"
 #include "driver/settings.h"
 #include "metric/error_maps.h"
 #include "metric/feature_maps.h"
@@ -110,4 +111,14 @@ float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB, ViewDetails* deta
         }
     }
     return pooled.error;
+}
+
+float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
+                        ViewDetails* details)
+{
+    cv::Mat viewF, dispA, dispB;
+    view.convertTo(viewF, CV_32F, 1.0, 0.0);
+    depthToDisparity(depthA, dispA, side);
+    depthToDisparity(depthB, dispB, side);
+    return evaluateView(viewF, dispA, dispB, details);
 }

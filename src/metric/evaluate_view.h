@@ -15,3 +15,9 @@ struct ViewDetails {
 // float maps of g_imageHeight x g_imageWidth; none of them is written.
 float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB);
 float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB, ViewDetails* details);
+
+// One view scored from its 8-bit grey image and its 8-bit depth maps of sets
+// A and B, converted with the camera of `side` ('L' or 'R'). The same result
+// as evaluateView on the view as floats and the converted depth maps.
+float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
+                        ViewDetails* details);
