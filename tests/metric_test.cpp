@@ -1,17 +1,19 @@
 // Numbers the metric must reproduce exactly: the search's worked example,
 // the normalisation, weights, pooling, display values and phase lines.
 #include "driver/settings.h"
-#include "metric/error_maps.h"
+#include "metric/depth_row_pixel.h"
+#include "metric/depth_rows.h"
+#include "metric/error_terms.h"
 #include "metric/evaluate_view.h"
-#include "metric/feature_maps.h"
-#include "metric/pooling.h"
 #include "metric/show_map.h"
 #include "metric/similarity_search.h"
+#include "metric/value_range.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -30,105 +32,181 @@ struct ImageSize {
     }
 };
 
-cv::Mat expTable()
-{
-    cv::Mat table(6, 1, CV_32F);
-    for (int i = 0; i < 6; ++i)
-        table.at<float>(i, 0) = std::exp(-static_cast<float>(i));
-    return table;
-}
+const float kExpWeight[6] = {1.0f, std::exp(-1.0f), std::exp(-2.0f), std::exp(-3.0f), std::exp(-4.0f),
+                             std::exp(-5.0f)};
 
-// One row of eight pixels: only pixel 3 has different disparities.
+// One row of eight pixels: only pixel 3 has different disparities. Its self
+// pass follows dispB towards column 3 + 2 from column 5; its invading pass
+// follows dispA towards column 3 from column 1.
 struct WorkedExample {
-    ImageSize size{8, 1};
-    cv::Mat view = row({10, 20, 30, 40, 50, 60, 70, 80});
-    cv::Mat dispA = row({0, 0, 0, 2, 0, 0, 0, 0});
-    cv::Mat dispB = row({0, 0, 0, 0, 1, 1, 0, 0});
-    cv::Mat self = view.clone(), invad = view.clone();
-    cv::Mat validSelf = cv::Mat::zeros(1, 8, CV_32F), validInvad = cv::Mat::zeros(1, 8, CV_32F);
+    std::vector<float> view{10, 20, 30, 40, 50, 60, 70, 80};
+    std::vector<float> dispA{0, 0, 0, 2, 0, 0, 0, 0};
+    std::vector<float> dispB{0, 0, 0, 0, 1, 1, 0, 0};
+
+    float self(bool onEdge) const { return pass(dispB, 5, 5, onEdge); }
+    float invad(bool onEdge) const { return pass(dispA, 3, 1, onEdge); }
+
+    float pass(const std::vector<float>& followed, int64_t x, int64_t start, bool onEdge) const
+    {
+        const auto truncated = [&followed](int64_t k) { return truncateDisparity(followed[k]); };
+        const SearchRow<decltype(truncated)> searchRow{view.data(), truncated, 8, kExpWeight};
+        return synthesise(searchRow, x, start, onEdge);
+    }
+};
+
+// The same row through the 8-bit form of the search, whose disparities come
+// from tables: depth value v stands for disparity v here.
+struct WorkedDepthRow {
+    std::vector<uint8_t> view8{10, 20, 30, 40, 50, 60, 70, 80};
+    std::vector<uint8_t> depthA{0, 0, 0, 2, 0, 0, 0, 0};
+    std::vector<uint8_t> depthB{0, 0, 0, 0, 1, 1, 0, 0};
+    std::vector<float> view{10, 20, 30, 40, 50, 60, 70, 80};
+    std::vector<float> gradDisp = std::vector<float>(8, 0.0f);
+    std::vector<float> disparity, zeros = std::vector<float>(256, 0.0f);
+    DepthRowScratch scratch{8};
+
+    WorkedDepthRow()
+    {
+        for (int v = 0; v < 256; ++v)
+            disparity.push_back(static_cast<float>(v));
+    }
 
     void search(float edgeAtPixel3)
     {
-        cv::Mat edge = cv::Mat::zeros(1, 8, CV_32F);
-        edge.at<float>(0, 3) = edgeAtPixel3;
-        searchSimilarity(view, dispA, dispB, dispA - dispB, expTable(), edge, self, invad, validSelf, validInvad);
+        gradDisp[3] = edgeAtPixel3;
+        const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), view.data(), zeros.data(),
+                                gradDisp.data(), disparity.data(), zeros.data(), zeros.data(), kExpWeight,
+                                0.0f, 8};
+        truncateDepthRow(in, scratch);
+        searchPasses(in, scratch);
     }
 };
 
 } // namespace
 
-TEST(SimilaritySearch, WorkedExampleWithoutEdgeSteps)
+TEST(SimilaritySearch, WorkedExample)
 {
-    WorkedExample ex;
-    ex.search(0.0f);
-    EXPECT_FLOAT_EQ(ex.self.at<float>(0, 3), 60.0f);
-    EXPECT_FLOAT_EQ(ex.invad.at<float>(0, 3), 20.0f);
-    EXPECT_EQ(ex.validSelf.at<float>(0, 3), 1.0f);
-    EXPECT_EQ(ex.validInvad.at<float>(0, 3), 1.0f);
-    // Pixels with equal disparities keep their value and are marked.
-    for (int j : {0, 1, 2, 6, 7}) {
-        EXPECT_EQ(ex.self.at<float>(0, j), ex.view.at<float>(0, j));
-        EXPECT_EQ(ex.invad.at<float>(0, j), ex.view.at<float>(0, j));
-        EXPECT_EQ(ex.validSelf.at<float>(0, j), 1.0f) << j;
-        EXPECT_EQ(ex.validInvad.at<float>(0, j), 1.0f) << j;
-    }
-}
-
-TEST(SimilaritySearch, WorkedExampleWithEdgeSteps)
-{
-    WorkedExample ex;
-    ex.search(0.5f);
-    EXPECT_NEAR(ex.self.at<float>(0, 3), 51.5536f, 5e-5);
-    EXPECT_NEAR(ex.invad.at<float>(0, 3), 26.6667f, 5e-5);
+    const WorkedExample ex;
+    EXPECT_EQ(ex.self(false), 60.0f);
+    EXPECT_EQ(ex.invad(false), 20.0f);
+    EXPECT_NEAR(ex.self(true), 51.5536f, 5e-5);
+    EXPECT_NEAR(ex.invad(true), 26.6667f, 5e-5);
     const float e1 = std::exp(-1.0f);
-    EXPECT_EQ(ex.self.at<float>(0, 3), (e1 * 60.0f + 1.0f * 50.0f + 1.0f * 50.0f) / (e1 + 1.0f + 1.0f));
+    EXPECT_EQ(ex.self(true), (e1 * 60.0f + 1.0f * 50.0f + 1.0f * 50.0f) / (e1 + 1.0f + 1.0f));
 }
 
-TEST(SimilaritySearch, EdgeThresholdIsStrictAndIgnoresNaN)
+TEST(SimilaritySearch, DepthRowsGiveTheWorkedExampleWithAStrictEdgeThreshold)
 {
-    for (float edge : {0.1f, std::nanf("")}) {
-        WorkedExample ex;
-        ex.search(edge);
-        EXPECT_EQ(ex.self.at<float>(0, 3), 60.0f);
+    for (bool vectorCode : {false, true}) {
+        useDepthRowVectorCode(vectorCode);
+        WorkedDepthRow row;
+        row.search(0.0f);
+        EXPECT_EQ(row.scratch.selfValue[3], 60.0f);
+        EXPECT_EQ(row.scratch.invadValue[3], 20.0f);
+        EXPECT_EQ(row.scratch.shift[3], 2);
+        EXPECT_EQ(row.scratch.differ[3], 1);
+        EXPECT_EQ(row.scratch.differ[2], 0);
+
+        row.search(0.1f); // not above the threshold
+        EXPECT_EQ(row.scratch.selfValue[3], 60.0f);
+        row.search(std::nextafter(0.1f, 1.0f));
+        EXPECT_EQ(row.scratch.selfValue[3], WorkedExample().self(true));
+        EXPECT_EQ(row.scratch.invadValue[3], WorkedExample().invad(true));
     }
-    WorkedExample ex;
-    ex.search(std::nextafter(0.1f, 1.0f));
-    EXPECT_NE(ex.self.at<float>(0, 3), 60.0f);
+    useDepthRowVectorCode(true);
 }
 
-TEST(SimilaritySearch, ArrivalOutsideTheRowSkipsOnlyThatPass)
+TEST(SimilaritySearch, TruncationSaturates)
 {
-    ImageSize size(4, 1);
-    cv::Mat view = row({10, 20, 30, 40});
-    cv::Mat dispA = row({-1, 0, 0, 1});  // pixel 0 arrives at -1, pixel 3 at 4
-    cv::Mat dispB = row({0, 0, 0, 0});
-    cv::Mat self = view.clone(), invad = view.clone();
-    cv::Mat validSelf = cv::Mat::zeros(1, 4, CV_32F), validInvad = cv::Mat::zeros(1, 4, CV_32F);
-    searchSimilarity(view, dispA, dispB, dispA - dispB, expTable(), cv::Mat::zeros(1, 4, CV_32F), self, invad,
-                     validSelf, validInvad);
-    EXPECT_EQ(validSelf.at<float>(0, 0), 0.0f);
-    EXPECT_EQ(validSelf.at<float>(0, 3), 0.0f);
-    EXPECT_EQ(validInvad.at<float>(0, 0), 1.0f); // dispB keeps it in the row
-    EXPECT_EQ(validInvad.at<float>(0, 3), 1.0f);
-    // The invading search starts at j + 1 (pixel 0) and j - 1 (pixel 3).
-    EXPECT_EQ(invad.at<float>(0, 0), 20.0f);
-    EXPECT_EQ(invad.at<float>(0, 3), 30.0f);
-}
-
-TEST(SimilaritySearch, AbsurdDisparitiesStayInsideTheMaps)
-{
-    ImageSize size(4, 1);
-    cv::Mat view = row({10, 20, 30, 40});
-    cv::Mat dispA = row({3e9f, -3e9f, 2147483520.0f, std::nanf("")});
-    cv::Mat dispB = row({-3e9f, 3e9f, -2147483520.0f, 0});
-    cv::Mat self = view.clone(), invad = view.clone();
-    cv::Mat validSelf = cv::Mat::zeros(1, 4, CV_32F), validInvad = cv::Mat::zeros(1, 4, CV_32F);
-    searchSimilarity(view, dispA, dispB, dispA - dispB, expTable(), cv::Mat::zeros(1, 4, CV_32F), self, invad,
-                     validSelf, validInvad);
-    EXPECT_EQ(cv::countNonZero(validSelf), 0);
-    EXPECT_EQ(validInvad.at<float>(0, 3), 1.0f);
     EXPECT_EQ(truncateDisparity(-2.7f), -2);
     EXPECT_EQ(truncateDisparity(2.7f), 2);
+    EXPECT_EQ(truncateDisparity(3e9f), INT32_MAX);
+    EXPECT_EQ(truncateDisparity(-3e9f), INT32_MIN);
+    EXPECT_EQ(truncateDisparity(std::nanf("")), INT32_MIN);
+}
+
+TEST(EvaluateView, ArrivalOutsideTheRowSkipsOnlyThatPass)
+{
+    ImageSize size(8, 8);
+    cv::Mat view(8, 8, CV_32F), dispA(8, 8, CV_32F, cv::Scalar(0)), dispB(8, 8, CV_32F, cv::Scalar(0));
+    for (int c = 0; c < 8; ++c)
+        view.col(c).setTo(10.0f * (c + 1));
+    dispA.col(0).setTo(-1.0f); // arrives at -1
+    dispA.col(7).setTo(1.0f);  // arrives at 8
+    ViewDetails details;
+    details.keepMaps = true;
+    evaluateView(view, dispA, dispB, &details);
+    EXPECT_EQ(details.matValidSelf.at<float>(3, 0), 0.0f);
+    EXPECT_EQ(details.matValidSelf.at<float>(3, 7), 0.0f);
+    EXPECT_EQ(details.matValidInvad.at<float>(3, 0), 1.0f); // dispB keeps it in the row
+    EXPECT_EQ(details.matValidInvad.at<float>(3, 7), 1.0f);
+    // The invading search starts at j + 1 (pixel 0) and j - 1 (pixel 7).
+    EXPECT_EQ(details.matInvadSim.at<float>(3, 0), squaredError(10.0f, 20.0f));
+    EXPECT_EQ(details.matInvadSim.at<float>(3, 7), squaredError(80.0f, 70.0f));
+    EXPECT_EQ(details.countedTerms, 64 * 2 - 2 * 8);
+}
+
+TEST(EvaluateView, AbsurdDisparitiesStayInsideTheMaps)
+{
+    ImageSize size(8, 8);
+    cv::Mat view(8, 8, CV_32F, cv::Scalar(50)), dispA(8, 8, CV_32F, cv::Scalar(0)), dispB(8, 8, CV_32F);
+    dispB.setTo(0.0f);
+    dispA.col(0).setTo(3e9f);
+    dispA.col(1).setTo(-3e9f);
+    dispA.col(2).setTo(2147483520.0f);
+    dispB.col(0).setTo(-3e9f);
+    dispB.col(1).setTo(3e9f);
+    dispB.col(2).setTo(-2147483520.0f);
+    ViewDetails details;
+    details.keepMaps = true;
+    evaluateView(view, dispA, dispB, &details);
+    EXPECT_EQ(cv::countNonZero(details.matValidSelf.colRange(0, 3)), 0);
+    EXPECT_EQ(cv::countNonZero(details.matValidInvad.colRange(0, 3)), 0);
+}
+
+TEST(ErrorTerms, ValuesOfSinglePixels)
+{
+    const EdgeMix mix = edgeMix();
+    EXPECT_EQ(errorWeight(mix(0.5f, 0.25f), 0.5f, g_weightOffset), 0.1376f);
+    EXPECT_EQ(errorWeight(mix(1.0f, 1.0f), 1.0f, g_weightOffset), 1.0f + g_weightOffset);
+    EXPECT_EQ(errorWeight(mix(0.3f, 0.7f), 0.0f, g_weightOffset), g_weightOffset);
+
+    EXPECT_EQ(squaredError(255.0f, 0.0f), 1.0f);
+    EXPECT_EQ(squaredError(127.5f, 0.0f), 0.25f);
+    EXPECT_EQ(squaredError(97.3f, 97.3f), 0.0f);
+}
+
+// The error is worked out from a product with 1/255 where that is certain to
+// round like the quotient: every result must equal the division's.
+TEST(ErrorTerms, ShortcutRoundsLikeTheDivision)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> synthesised(0.0f, 255.0f);
+    long long divided = 0;
+    for (int v = 0; v < 256; ++v)
+        for (int i = 0; i < 4000; ++i) {
+            const float s = i < 256 ? static_cast<float>(i) : synthesised(random);
+            const double exact = (static_cast<double>(v) - static_cast<double>(s)) / 255.0;
+            const float scaled = static_cast<float>(exact);
+            ASSERT_EQ(squaredError(static_cast<float>(v), s), scaled * scaled) << v << " " << s;
+            divided += !scaledErrorEstimate(static_cast<float>(v), s).certain;
+        }
+    EXPECT_LT(divided, 256 * 4000 / 1000);
+}
+
+TEST(Pooling, WeightedMeanOverCountedTerms)
+{
+    // Two counted terms, and terms that do not count (weight and error 0).
+    PoolingSums sums;
+    sums.add(0.25f, 0.5f);
+    sums.add(0.0f, 0.0f);
+    sums.add(0.0f, 1.5f);
+    EXPECT_EQ(static_cast<float>(sums.weightedErrorSum / sums.weightSum), 0.0625f);
+
+    PoolingSums ones;
+    for (float w : {1.0f, 2.0f, 3.0f})
+        ones.add(1.0f, w);
+    EXPECT_EQ(static_cast<float>(ones.weightedErrorSum / ones.weightSum), 1.0f);
 }
 
 TEST(NormalizeMinMax, RescalesByOwnRangeAndKeepsNaN)
@@ -158,44 +236,6 @@ TEST(NormalizeMinMax, HandlesRowsThatAreNotContiguous)
     normalizeMinMax(roi);
     EXPECT_EQ(big.at<float>(1, 1), 1.0f);
     EXPECT_EQ(big.at<float>(0, 2), 9.0f);
-}
-
-TEST(WeightAndErrorMaps, ValuesOfSinglePixels)
-{
-    ImageSize size(1, 1);
-    cv::Mat w;
-    computeWeightMap(row({0.5f}), row({0.25f}), row({0.5f}), w);
-    EXPECT_EQ(w.at<float>(0, 0), 0.1376f);
-    computeWeightMap(row({1}), row({1}), row({1}), w);
-    EXPECT_EQ(w.at<float>(0, 0), 1.0f + g_weightOffset);
-    computeWeightMap(row({0.3f}), row({0.7f}), row({0}), w);
-    EXPECT_EQ(w.at<float>(0, 0), g_weightOffset);
-
-    cv::Mat e;
-    computeErrorMap(row({255}), row({0}), e);
-    EXPECT_EQ(e.at<float>(0, 0), 1.0f);
-    computeErrorMap(row({127.5f}), row({0}), e);
-    EXPECT_EQ(e.at<float>(0, 0), 0.25f);
-    computeErrorMap(row({97.3f}), row({97.3f}), e);
-    EXPECT_EQ(e.at<float>(0, 0), 0.0f);
-}
-
-TEST(Pooling, WeightedMeanOverMarkedTerms)
-{
-    ImageSize size(3, 1);
-    // Pixel 0 counts in both passes, pixel 1 in none, pixel 2 only through
-    // a mark of exactly 1 (0.5 and 2 do not count).
-    const cv::Mat selfSim = row({0.25f, 0.9f, 0.0f}), selfWeight = row({0.5f, 7, 1.5f});
-    const cv::Mat invadSim = row({0, 0.9f, 0.3f}), invadWeight = row({0, 7, 2});
-    const PooledError pooled =
-        poolErrors(selfSim, selfWeight, row({1, 0, 1}), invadSim, invadWeight, row({1, 0.5f, 2}));
-    EXPECT_EQ(pooled.error, 0.0625f);
-    EXPECT_EQ(pooled.countedTerms, 3);
-
-    EXPECT_EQ(poolErrors(row({1, 1, 1}), row({1, 2, 3}), row({1, 1, 1}), row({1, 1, 1}), row({1, 2, 3}),
-                         row({1, 1, 1}))
-                  .error,
-              1.0f);
 }
 
 TEST(RenderMap, FixedAndAutomaticRange)

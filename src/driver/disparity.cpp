@@ -58,21 +58,26 @@ static int32_t roundToInt32(float value)
     return static_cast<int32_t>(std::nearbyint(value));
 }
 
-void depthToDisparity(cv::Mat src, cv::Mat& dst, char side)
+std::array<float, 256> disparityTable(char side)
 {
     const DisparityMapping mapping = disparityMapping(side);
     // The map is applied in single precision, one rounding after the product
-    // and one after the sum, so no CPU's fused multiply-add changes it. An
-    // 8-bit depth has only 256 values: each is converted once.
+    // and one after the sum, so no CPU's fused multiply-add changes it.
     const float scale = static_cast<float>(mapping.scale);
     const float offset = static_cast<float>(mapping.offset);
-    float disparityOf[256];
+    std::array<float, 256> disparityOf;
     for (int v = 0; v < 256; ++v) {
         const float product = static_cast<float>(v) * scale;
         const float disparity = product + offset;
         disparityOf[v] = static_cast<float>(roundToInt32(disparity));
     }
+    return disparityOf;
+}
 
+void depthToDisparity(cv::Mat src, cv::Mat& dst, char side)
+{
+    // An 8-bit depth has only 256 values: each is converted once.
+    const std::array<float, 256> disparityOf = disparityTable(side);
     dst.create(src.rows, src.cols, CV_32F);
     for (int r = 0; r < src.rows; ++r) {
         const uint8_t* in = src.ptr<uint8_t>(r);

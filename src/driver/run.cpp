@@ -45,11 +45,7 @@ ViewResult evaluateOneView(ViewMetric metric, const char* name, const cv::Mat& v
 // their first pixel.
 bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, char side)
 {
-    cv::Mat ramp(1, 256, CV_8U), disparityOf;
-    for (int v = 0; v < 256; ++v)
-        ramp.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
-    depthToDisparity(ramp, disparityOf, side);
-    const float* table = disparityOf.ptr<float>(0);
+    const std::array<float, 256> table = disparityTable(side);
 
     const int64_t width = depthA.cols;
     for (int r = 0; r < depthA.rows; ++r) {

@@ -2,14 +2,15 @@
 
 #include "driver/disparity.h"
 #include "driver/settings.h"
-#include "metric/error_maps.h"
-#include "metric/feature_maps.h"
+#include "metric/edge_strength.h"
 #include "metric/phase_report.h"
-#include "metric/pooling.h"
 #include "metric/show_map.h"
 #include "metric/similarity_search.h"
+#include "metric/view_pass.h"
 
+#include <array>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -35,15 +36,147 @@ cv::Mat expWeightTable()
     return matExpWeight;
 }
 
-long long countNonZero(const cv::Mat& map)
+RowReader floatRows(const cv::Mat& map)
 {
-    long long count = 0;
-    for (int r = 0; r < map.rows; ++r) {
-        const float* row = map.ptr<float>(r);
-        for (int c = 0; c < map.cols; ++c)
-            count += row[c] != 0.0f;
+    return [&map](int r, float* out) {
+        const float* in = map.ptr<float>(r);
+        std::copy(in, in + map.cols, out);
+    };
+}
+
+RowReader byteRows(const cv::Mat& image)
+{
+    return [&image](int r, float* out) {
+        const uint8_t* in = image.ptr<uint8_t>(r);
+        for (int c = 0; c < image.cols; ++c)
+            out[c] = in[c];
+    };
+}
+
+RowReader depthRows(const cv::Mat& depth, const float* disparity)
+{
+    return [&depth, disparity](int r, float* out) {
+        const uint8_t* in = depth.ptr<uint8_t>(r);
+        for (int c = 0; c < depth.cols; ++c)
+            out[c] = disparity[in[c]];
+    };
+}
+
+ValueRange magnitudeRange(const cv::Mat& disparities)
+{
+    ValueRange range;
+    std::vector<float> magnitudes(disparities.cols);
+    for (int r = 0; r < disparities.rows; ++r) {
+        const float* in = disparities.ptr<float>(r);
+        for (int c = 0; c < disparities.cols; ++c)
+            magnitudes[c] = std::fabs(in[c]);
+        includeRow(range, magnitudes.data(), disparities.cols);
     }
-    return count;
+    return range;
+}
+
+// Which of the 256 depth values occur in a map.
+std::array<bool, 256> depthValuesPresent(const cv::Mat& depth)
+{
+    std::array<bool, 256> present{};
+    for (int r = 0; r < depth.rows; ++r) {
+        const uint8_t* in = depth.ptr<uint8_t>(r);
+        for (int c = 0; c < depth.cols; ++c)
+            present[in[c]] = true;
+    }
+    return present;
+}
+
+// The smallest and largest depth value of a map.
+std::pair<int, int> depthValueBounds(const cv::Mat& depth)
+{
+    uint8_t lo = 255;
+    uint8_t hi = 0;
+    for (int r = 0; r < depth.rows; ++r) {
+        const uint8_t* in = depth.ptr<uint8_t>(r);
+        for (int c = 0; c < depth.cols; ++c) {
+            lo = std::min(lo, in[c]);
+            hi = std::max(hi, in[c]);
+        }
+    }
+    return {lo, hi};
+}
+
+// The range of |disparity| over the depth values that occur in a map. The
+// smallest and largest depth value occur; when |disparity| is monotonic
+// between them (the disparity keeps its sign), they bound it, and the other
+// values need not be looked for.
+ValueRange depthMagnitudeRange(const cv::Mat& depth, const std::array<float, 256>& disparity)
+{
+    const auto [lo, hi] = depthValueBounds(depth);
+    bool rising = true;
+    bool falling = true;
+    for (int v = lo; v < hi; ++v) {
+        rising = rising && std::fabs(disparity[v]) <= std::fabs(disparity[v + 1]);
+        falling = falling && std::fabs(disparity[v]) >= std::fabs(disparity[v + 1]);
+    }
+    ValueRange range;
+    if (rising || falling) {
+        range.include(std::fabs(disparity[lo]));
+        range.include(std::fabs(disparity[hi]));
+        return range;
+    }
+    const std::array<bool, 256> present = depthValuesPresent(depth);
+    for (int v = 0; v < 256; ++v)
+        if (present[v])
+            range.include(std::fabs(disparity[v]));
+    return range;
+}
+
+std::array<float, 256> normalizedMagnitudes(const std::array<float, 256>& disparity, const ValueRange& range)
+{
+    std::array<float, 256> magnitude;
+    for (int v = 0; v < 256; ++v)
+        magnitude[v] = range.normalized(std::fabs(disparity[v]));
+    return magnitude;
+}
+
+// The phases after Preparation: feature maps, the pass over the rows, and
+// the reports and displays of the maps.
+template <class Disparities>
+float finishView(int& phaseStart, const cv::Mat& view, const RowReader& viewRows, const RowReader& dispARows,
+                 const Disparities& disparities, ViewDetails* details)
+{
+    const cv::Mat matKernelX = sobelKernelX();
+    const cv::Mat matKernelY = matKernelX.t();
+    const cv::Mat matExpWeight = expWeightTable();
+
+    nextPhase(phaseStart, "Self Similarity");
+    const EdgeStrength gradView = edgeStrength(viewRows, matKernelX, matKernelY);
+    const EdgeStrength gradDisp = edgeStrength(dispARows, matKernelX, matKernelY);
+    const bool wantMaps = g_showMaps || (details != nullptr && details->keepMaps);
+    ViewMaps maps;
+    const ViewPassInputs inputs{view, &gradView, &gradDisp, matExpWeight.ptr<float>(0)};
+    const ViewPassResult result = runViewPass(inputs, disparities, wantMaps ? &maps : nullptr);
+    showMap(maps.selfSim, "matSelfSim", false);
+    showMap(maps.invadSim, "matInvadSim", false);
+
+    nextPhase(phaseStart, "Weighting");
+    nextPhase(phaseStart, "Pooling");
+    showMap(maps.selfSim, "matSelfSim", false);
+    showMap(maps.invadSim, "matInvadSim", false);
+    showMap(maps.selfWeight, "matSelfWeight", true);
+    showMap(maps.invadWeight, "matInvadWeight", true);
+    endPhases(phaseStart);
+
+    if (details != nullptr) {
+        details->countedTerms = result.countedTerms;
+        details->disagreeingPixels = result.disagreeingPixels;
+        if (details->keepMaps) {
+            details->matSelfSim = maps.selfSim;
+            details->matInvadSim = maps.invadSim;
+            details->matSelfWeight = maps.selfWeight;
+            details->matInvadWeight = maps.invadWeight;
+            details->matValidSelf = maps.validSelf;
+            details->matValidInvad = maps.validInvad;
+        }
+    }
+    return result.error;
 }
 
 } // namespace
@@ -55,70 +188,24 @@ float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB)
 
 float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB, ViewDetails* details)
 {
-    const cv::Size size(g_imageWidth, g_imageHeight);
     int phaseStart = 0;
-
     beginPhase(phaseStart, "Preparation");
-    const cv::Mat matDispDiff = dispA - dispB;
-    const cv::Mat matKernelX = sobelKernelX();
-    const cv::Mat matKernelY = matKernelX.t();
-    cv::Mat matValidSelf = cv::Mat::zeros(size, CV_32F);
-    cv::Mat matValidInvad = cv::Mat::zeros(size, CV_32F);
-    const cv::Mat matExpWeight = expWeightTable();
-
-    nextPhase(phaseStart, "Self Similarity");
-    cv::Mat matGradView, matGradDisp, matAbsDispA, matAbsDispB;
-    computeFeatureMaps(view, dispA, dispB, matKernelX, matKernelY, matGradView, matGradDisp, matAbsDispA,
-                       matAbsDispB);
-    const cv::Mat matGradDispCopy = matGradDisp.clone();
-    cv::Mat matViewSelf = view.clone();
-    cv::Mat matViewInvad = view.clone();
-
-    searchSimilarity(view, dispA, dispB, matDispDiff, matExpWeight, matGradDispCopy, matViewSelf, matViewInvad,
-                     matValidSelf, matValidInvad);
-
-    cv::Mat matSelfSim, matInvadSim;
-    computeErrorMap(view, matViewSelf, matSelfSim);
-    computeErrorMap(view, matViewInvad, matInvadSim);
-    showMap(matSelfSim, "matSelfSim", false);
-    showMap(matInvadSim, "matInvadSim", false);
-
-    nextPhase(phaseStart, "Weighting");
-    nextPhase(phaseStart, "Pooling");
-    showMap(matSelfSim, "matSelfSim", false);
-    showMap(matInvadSim, "matInvadSim", false);
-
-    cv::Mat matSelfWeight, matInvadWeight;
-    computeWeightMap(matGradView, matGradDisp, matAbsDispA, matSelfWeight);
-    computeWeightMap(matGradView, matGradDisp, matAbsDispB, matInvadWeight);
-    showMap(matSelfWeight, "matSelfWeight", true);
-    showMap(matInvadWeight, "matInvadWeight", true);
-
-    const PooledError pooled =
-        poolErrors(matSelfSim, matSelfWeight, matValidSelf, matInvadSim, matInvadWeight, matValidInvad);
-    endPhases(phaseStart);
-
-    if (details != nullptr) {
-        details->countedTerms = pooled.countedTerms;
-        details->disagreeingPixels = countNonZero(matDispDiff);
-        if (details->keepMaps) {
-            details->matSelfSim = matSelfSim;
-            details->matInvadSim = matInvadSim;
-            details->matSelfWeight = matSelfWeight;
-            details->matInvadWeight = matInvadWeight;
-            details->matValidSelf = matValidSelf;
-            details->matValidInvad = matValidInvad;
-        }
-    }
-    return pooled.error;
+    const FloatDisparities disparities{dispA, dispB, magnitudeRange(dispA), magnitudeRange(dispB)};
+    return finishView(phaseStart, view, floatRows(view), floatRows(dispA), disparities, details);
 }
 
 float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
                         ViewDetails* details)
 {
-    cv::Mat viewF, dispA, dispB;
-    view.convertTo(viewF, CV_32F, 1.0, 0.0);
-    depthToDisparity(depthA, dispA, side);
-    depthToDisparity(depthB, dispB, side);
-    return evaluateView(viewF, dispA, dispB, details);
+    int phaseStart = 0;
+    beginPhase(phaseStart, "Preparation");
+    const std::array<float, 256> disparity = disparityTable(side);
+    std::array<int32_t, 256> truncated;
+    for (int v = 0; v < 256; ++v)
+        truncated[v] = static_cast<int32_t>(truncateDisparity(disparity[v]));
+    const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, depthMagnitudeRange(depthA, disparity));
+    const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, depthMagnitudeRange(depthB, disparity));
+    const DepthDisparities disparities{depthA, depthB, disparity.data(), truncated.data(), magnitudeA.data(),
+                                       magnitudeB.data()};
+    return finishView(phaseStart, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, details);
 }

@@ -2,23 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace {
-
-struct Tap {
-    int index;        // first source sample
-    float weights[2]; // weights of the sample and of its successor
-};
 
 // Source positions along a row: destination column d maps to
 // (d + 0.5) * scale - 0.5. Positions before the first sample take it with
 // weight 1 (its neighbour with weight 0); from the first position whose
 // neighbour would lie past the row, the last sample is copied.
-std::vector<Tap> columnTaps(int srcLength, int dstLength, int& lastTwoTap)
+std::vector<LinearTap> columnTaps(int srcLength, int dstLength, int& lastTwoTap)
 {
     const double scale = 1.0 / (static_cast<double>(dstLength) / srcLength);
-    std::vector<Tap> taps(dstLength);
+    std::vector<LinearTap> taps(dstLength);
     lastTwoTap = dstLength;
     for (int d = 0; d < dstLength; ++d) {
         float f = static_cast<float>((d + 0.5) * scale - 0.5);
@@ -33,22 +27,7 @@ std::vector<Tap> columnTaps(int srcLength, int dstLength, int& lastTwoTap)
             f = 0.0f;
             s = srcLength - 1;
         }
-        taps[d] = {s, {1.0f - f, f}};
-    }
-    return taps;
-}
-
-// Source positions along the columns: unlike the rows, the fraction is kept
-// at the borders and both rows are clamped into the image.
-std::vector<Tap> rowTaps(int srcLength, int dstLength)
-{
-    const double scale = 1.0 / (static_cast<double>(dstLength) / srcLength);
-    std::vector<Tap> taps(dstLength);
-    for (int d = 0; d < dstLength; ++d) {
-        float f = static_cast<float>((d + 0.5) * scale - 0.5);
-        const int s = static_cast<int>(std::floor(f));
-        f -= static_cast<float>(s);
-        taps[d] = {s, {1.0f - f, f}};
+        taps[d] = {s, s + 1, {1.0f - f, f}};
     }
     return taps;
 }
@@ -58,11 +37,26 @@ int clampRow(int row, int rows)
     return row < 0 ? 0 : (row >= rows ? rows - 1 : row);
 }
 
-void resizeRow(const float* src, float* dst, const std::vector<Tap>& taps, int lastTwoTap)
+// Source positions along the columns: unlike the rows, the fraction is kept
+// at the borders and both rows are clamped into the image.
+std::vector<LinearTap> rowTaps(int srcLength, int dstLength)
+{
+    const double scale = 1.0 / (static_cast<double>(dstLength) / srcLength);
+    std::vector<LinearTap> taps(dstLength);
+    for (int d = 0; d < dstLength; ++d) {
+        float f = static_cast<float>((d + 0.5) * scale - 0.5);
+        const int s = static_cast<int>(std::floor(f));
+        f -= static_cast<float>(s);
+        taps[d] = {clampRow(s, srcLength), clampRow(s + 1, srcLength), {1.0f - f, f}};
+    }
+    return taps;
+}
+
+void resizeRow(const float* src, float* dst, const std::vector<LinearTap>& taps, int lastTwoTap)
 {
     const int dstLength = static_cast<int>(taps.size());
     for (int d = 0; d < lastTwoTap; ++d) {
-        const Tap& t = taps[d];
+        const LinearTap& t = taps[d];
         dst[d] = src[t.index] * t.weights[0] + src[t.index + 1] * t.weights[1];
     }
     for (int d = lastTwoTap; d < dstLength; ++d)
@@ -71,39 +65,50 @@ void resizeRow(const float* src, float* dst, const std::vector<Tap>& taps, int l
 
 } // namespace
 
+void LinearRows::row(int r, float* out) const
+{
+    const LinearTap& t = rows[r];
+    const float* upper = horizontal.ptr<float>(t.index);
+    const float* lower = horizontal.ptr<float>(t.next);
+    const float w0 = t.weights[0];
+    const float w1 = t.weights[1];
+    for (int c = 0; c < horizontal.cols; ++c)
+        out[c] = upper[c] * w0 + lower[c] * w1;
+}
+
+LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size)
+{
+    CV_Assert(size.width > 0 && size.height > 0 && sourceSize.width > 0 && sourceSize.height > 0);
+    int lastTwoTap = 0;
+    const std::vector<LinearTap> cols = columnTaps(sourceSize.width, size.width, lastTwoTap);
+
+    LinearRows result;
+    result.rows = rowTaps(sourceSize.height, size.height);
+    result.horizontal.create(sourceSize.height, size.width, CV_32F);
+    std::vector<char> needed(sourceSize.height, 0);
+    for (const LinearTap& t : result.rows)
+        needed[t.index] = needed[t.next] = 1;
+
+    std::vector<float> sourceRow(sourceSize.width);
+    for (int r = 0; r < sourceSize.height; ++r)
+        if (needed[r]) {
+            source(r, sourceRow.data());
+            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), cols, lastTwoTap);
+        }
+    return result;
+}
+
 void resizeLinear(const cv::Mat& src, cv::Mat& dst, cv::Size size)
 {
-    CV_Assert(src.type() == CV_32F && size.width > 0 && size.height > 0 && !src.empty());
+    CV_Assert(src.type() == CV_32F && !src.empty());
     if (src.size() == size) {
         src.copyTo(dst);
         return;
     }
-
-    int lastTwoTap = 0;
-    const std::vector<Tap> cols = columnTaps(src.cols, size.width, lastTwoTap);
-    const std::vector<Tap> rows = rowTaps(src.rows, size.height);
-
-    // Each source row is resized horizontally once; rows are then blended
-    // vertically. A cache keyed by source row keeps the work linear.
-    cv::Mat horizontal(src.rows, size.width, CV_32F);
-    std::vector<char> done(src.rows, 0);
-    auto resizedRow = [&](int row) -> const float* {
-        float* out = horizontal.ptr<float>(row);
-        if (!done[row]) {
-            resizeRow(src.ptr<float>(row), out, cols, lastTwoTap);
-            done[row] = 1;
-        }
-        return out;
-    };
-
+    const RowReader reader = [&src](int r, float* out) { std::copy_n(src.ptr<float>(r), src.cols, out); };
+    const LinearRows rows = resizeLinearRows(reader, src.size(), size);
     cv::Mat out(size, CV_32F);
-    for (int d = 0; d < size.height; ++d) {
-        const Tap& t = rows[d];
-        const float* upper = resizedRow(clampRow(t.index, src.rows));
-        const float* lower = resizedRow(clampRow(t.index + 1, src.rows));
-        float* o = out.ptr<float>(d);
-        for (int c = 0; c < size.width; ++c)
-            o[c] = upper[c] * t.weights[0] + lower[c] * t.weights[1];
-    }
+    for (int r = 0; r < size.height; ++r)
+        rows.row(r, out.ptr<float>(r));
     dst = out;
 }

@@ -1,0 +1,75 @@
+#include "metric/depth_rows.h"
+
+#include "metric/depth_row_pixel.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
+#define MORVEX_AVX2_ROWS 1
+// The AVX2 forms, in depth_rows_avx2.cpp.
+void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch);
+void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& scratch);
+RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);
+#endif
+
+namespace {
+
+bool processorHasAvx2()
+{
+#ifdef MORVEX_AVX2_ROWS
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+std::atomic<bool>& vectorCodeSwitch()
+{
+    static std::atomic<bool> on{processorHasAvx2() && std::getenv("MORVEX_SCALAR") == nullptr};
+    return on;
+}
+
+} // namespace
+
+bool depthRowsUseVectorCode()
+{
+    return vectorCodeSwitch().load(std::memory_order_relaxed);
+}
+
+void useDepthRowVectorCode(bool enabled)
+{
+    vectorCodeSwitch() = enabled && processorHasAvx2();
+}
+
+void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch)
+{
+#ifdef MORVEX_AVX2_ROWS
+    if (depthRowsUseVectorCode())
+        return truncateDepthRowAvx2(in, scratch);
+#endif
+    for (int j = 0; j < in.width; ++j)
+        depth_row_pixel::truncate(in, scratch, j);
+}
+
+void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch)
+{
+#ifdef MORVEX_AVX2_ROWS
+    if (depthRowsUseVectorCode())
+        return searchPassesAvx2(in, scratch);
+#endif
+    for (int j = 0; j < in.width; ++j)
+        depth_row_pixel::passes(in, scratch, j);
+}
+
+RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms)
+{
+#ifdef MORVEX_AVX2_ROWS
+    if (depthRowsUseVectorCode())
+        return depthErrorTermsAvx2(in, scratch, terms);
+#endif
+    RowCounts counts;
+    for (int j = 0; j < in.width; ++j)
+        depth_row_pixel::errorTerms(in, scratch, terms, counts, j);
+    return counts;
+}

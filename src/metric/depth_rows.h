@@ -1,0 +1,93 @@
+#pragma once
+
+// The per-pixel work of the search and the error terms for a row of an 8-bit
+// view whose disparities come from 8-bit depth maps, in the common settings
+// (a search window of one column, two correction steps only at disparity
+// edges).
+// It is split into three stages whose pixels do not depend on each other, so
+// that they run as vector code where the processor has it; each stage has a
+// scalar form with the same results.
+
+#include <cstdint>
+#include <vector>
+
+// What the stages read of one row.
+struct DepthRowInputs {
+    const uint8_t* depthA;      // the row's depth values of set A
+    const uint8_t* depthB;      // and of set B
+    const uint8_t* view8;       // the row's intensities
+    const float* view;          // the same as floats
+    const float* mixed;         // the row's mixed edge strength
+    const float* gradDisp;      // the row's normalised edge strength of dispA
+    const float* disparity;     // [256]: disparity of a depth value
+    const float* magnitudeA;    // [256]: |disparity| normalised over set A
+    const float* magnitudeB;    // [256]: |disparity| normalised over set B
+    const float* expWeight;     // [6]: exp(-n)
+    float weightOffset;         // g_weightOffset
+    int width;
+};
+
+// Disparities and columns are 32-bit here, with disparities limited to
+// +-2^22: a disparity that large sends any column of a row up to 2^21 pixels
+// wide outside the row, and clamps any search column to the border, as the
+// unlimited one does; a sample whose disparity is that large lies at least 5
+// columns from any arrival inside the row. (Where the arrival column of the
+// visited pixel is outside the row, the pass does not count.) A limited
+// disparity and an intensity fit in one int32 as disparity * 256 + intensity.
+constexpr float kDisparityLimit = 4194304.0f; // 2^22
+constexpr int kWidestDepthRow = 1 << 21;
+constexpr int kEdgeSteps = 2;
+
+// Working arrays of a row, one element per pixel.
+struct DepthRowScratch {
+    std::vector<int32_t> truncA, truncB; // truncated disparities of sets A and B
+    std::vector<int32_t> shift;          // truncated dispA - dispB
+    std::vector<int32_t> differ;         // 1 where dispA != dispB
+    std::vector<int32_t> sampleA, sampleB; // truncA/B * 256 + intensity
+    std::vector<float> selfValue, invadValue; // the values the passes synthesise
+    explicit DepthRowScratch(int width)
+        : truncA(width), truncB(width), shift(width), differ(width), sampleA(width), sampleB(width),
+          selfValue(width), invadValue(width)
+    {
+    }
+};
+
+// The error terms of a row: self and invading error and weight per pixel. A
+// term that does not count has weight 0 and error 0.
+struct RowTerms {
+    std::vector<float> errorSelf, weightSelf, errorInvad, weightInvad;
+    explicit RowTerms(int width) : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width) {}
+};
+
+struct RowCounts {
+    long long countedTerms = 0;
+    long long disagreeingPixels = 0;
+};
+
+// The two sums of the pooling: a chain of dependent additions in a fixed
+// order, pixel by pixel, the self term before the invading term. A term that
+// does not count adds +0, which leaves a sum of non-negative terms unchanged.
+struct PoolingSums {
+    double weightedErrorSum = 0.0;
+    double weightSum = 0.0;
+
+    void add(float error, float weight)
+    {
+        weightSum += static_cast<double>(weight);
+        weightedErrorSum += static_cast<double>(error) * static_cast<double>(weight);
+    }
+};
+
+// Stage 1: truncated disparities, shifts, where they differ, samples.
+void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch);
+
+// Stage 2: the values that both passes synthesise at every pixel.
+void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch);
+
+// Stage 3: the error terms, and how many count.
+RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);
+
+// Whether the stages run as vector code: where the processor has it, unless
+// the environment sets MORVEX_SCALAR or a caller (a test) switched it off.
+bool depthRowsUseVectorCode();
+void useDepthRowVectorCode(bool enabled);

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "driver/settings.h"
+
+
+// The pieces of one error term: a squared error and its weight.
+
+// ((view - synthesised) / 255)^2 on a 0..1 scale: the difference of the two
+// floats, exact in double (so equal values give exactly 0), divided by 255 in
+// double, rounded once to float and squared in float.
+//
+// The division is slow. The product with the reciprocal of 255 lies within
+// three units in the last place of the quotient; when every double within
+// sixteen units of the product rounds to the same float, so does the
+// quotient, and scaledErrorEstimate says so. Otherwise the caller divides.
+struct ScaledError {
+    float value;
+    bool certain;
+};
+
+inline ScaledError scaledErrorEstimate(float view, float synthesised)
+{
+    const double difference = static_cast<double>(view) - static_cast<double>(synthesised);
+    const double estimate = difference * (1.0 / 255.0);
+    const double margin = estimate * 0x1p-48;
+    const float value = static_cast<float>(estimate);
+    return {value, static_cast<float>(estimate - margin) == static_cast<float>(estimate + margin)};
+}
+
+inline float scaledErrorExact(float view, float synthesised)
+{
+    const double difference = static_cast<double>(view) - static_cast<double>(synthesised);
+    return static_cast<float>(difference / 255.0);
+}
+
+inline float squaredError(float view, float synthesised)
+{
+    const ScaledError estimate = scaledErrorEstimate(view, synthesised);
+    const float scaled = estimate.certain ? estimate.value : scaledErrorExact(view, synthesised);
+    return scaled * scaled;
+}
+
+// The edge strengths of the view and of dispA mixed by g_gradientMix. The
+// coefficients are the float settings widened to double; the mix is formed
+// in double (the products are exact there) and rounded once to float.
+struct EdgeMix {
+    double viewShare;
+    double dispShare;
+
+    float operator()(float gradView, float gradDisp) const
+    {
+        return static_cast<float>(static_cast<double>(gradView) * viewShare +
+                                  static_cast<double>(gradDisp) * dispShare + 0.0);
+    }
+};
+
+inline EdgeMix edgeMix()
+{
+    return {static_cast<double>(1.0f - g_gradientMix), static_cast<double>(g_gradientMix)};
+}
+
+// The weight of an error: the mixed edge strength times a normalised
+// disparity magnitude, plus the offset g_weightOffset.
+inline float errorWeight(float mixedEdges, float magnitude, float offset)
+{
+    const float product = mixedEdges * magnitude;
+    return product + offset;
+}

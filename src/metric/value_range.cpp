@@ -1,0 +1,50 @@
+#include "metric/value_range.h"
+
+void includeRow(ValueRange& range, const float* row, int n)
+{
+    // Eight independent lanes let the compiler use vector min and max; the
+    // comparisons are the scalar ones, so NaN is skipped in every lane.
+    constexpr int kLanes = 8;
+    float lo[kLanes], hi[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        lo[l] = range.lo;
+        hi[l] = range.hi;
+    }
+    int c = 0;
+    for (; c + kLanes <= n; c += kLanes)
+        for (int l = 0; l < kLanes; ++l) {
+            const float v = row[c + l];
+            lo[l] = lo[l] > v ? v : lo[l];
+            hi[l] = v > hi[l] ? v : hi[l];
+        }
+    for (int l = 0; l < kLanes; ++l) {
+        if (range.lo > lo[l])
+            range.lo = lo[l];
+        if (hi[l] > range.hi)
+            range.hi = hi[l];
+    }
+    for (; c < n; ++c)
+        range.include(row[c]);
+}
+
+void normalizeRow(const ValueRange& range, float* row, int n)
+{
+    if (range.hi == range.lo) {
+        for (int c = 0; c < n; ++c)
+            row[c] = 0.0f;
+        return;
+    }
+    const float lo = range.lo;
+    const float span = range.hi - range.lo;
+    for (int c = 0; c < n; ++c)
+        row[c] = (row[c] - lo) / span;
+}
+
+void normalizeMinMax(cv::Mat& map)
+{
+    ValueRange range;
+    for (int r = 0; r < map.rows; ++r)
+        includeRow(range, map.ptr<float>(r), map.cols);
+    for (int r = 0; r < map.rows; ++r)
+        normalizeRow(range, map.ptr<float>(r), map.cols);
+}

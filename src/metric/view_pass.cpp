@@ -1,0 +1,273 @@
+#include "metric/view_pass.h"
+
+#include "driver/settings.h"
+#include "metric/depth_rows.h"
+#include "metric/error_terms.h"
+#include "metric/similarity_search.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// One row of the disparities through the depth tables.
+struct DepthRow {
+    const uint8_t* a;
+    const uint8_t* b;
+    const DepthDisparities* tables;
+
+    float dispA(int64_t j) const { return tables->disparity[a[j]]; }
+    float dispB(int64_t j) const { return tables->disparity[b[j]]; }
+    int64_t truncA(int64_t j) const { return tables->truncated[a[j]]; }
+    int64_t truncB(int64_t j) const { return tables->truncated[b[j]]; }
+    float magnitudeA(int64_t j) const { return tables->magnitudeA[a[j]]; }
+    float magnitudeB(int64_t j) const { return tables->magnitudeB[b[j]]; }
+};
+
+// One row of float disparities, with their truncations and normalised
+// magnitudes worked out for the row beforehand.
+struct FloatRow {
+    const float* a;
+    const float* b;
+    const int32_t* ta;
+    const int32_t* tb;
+    const float* magA;
+    const float* magB;
+
+    float dispA(int64_t j) const { return a[j]; }
+    float dispB(int64_t j) const { return b[j]; }
+    int64_t truncA(int64_t j) const { return ta[j]; }
+    int64_t truncB(int64_t j) const { return tb[j]; }
+    float magnitudeA(int64_t j) const { return magA[j]; }
+    float magnitudeB(int64_t j) const { return magB[j]; }
+};
+
+struct PoolSums {
+    PoolingSums sums;
+    RowCounts counts;
+};
+
+bool insideRow(int64_t column, int64_t width)
+{
+    return column >= 0 && column <= width - 1;
+}
+
+// What every row needs besides its disparities.
+struct RowContext {
+    const float* view;
+    const uint8_t* view8; // null for a float view
+    const float* gradDisp;
+    const float* mixed;
+    int width;
+    const float* expWeight;
+};
+
+// The search of both passes and the error terms of one row, for any form of
+// the disparities and any search settings.
+template <class Row>
+RowCounts searchRow(const Row& in, const RowContext& row, RowTerms& terms)
+{
+    const float offset = g_weightOffset;
+    const int64_t width = row.width;
+    const float* view = row.view;
+    RowCounts counts;
+
+    const auto followB = [&in](int64_t k) { return in.truncB(k); };
+    const auto followA = [&in](int64_t k) { return in.truncA(k); };
+    const SearchRow<decltype(followB)> selfRow{view, followB, width, row.expWeight};
+    const SearchRow<decltype(followA)> invadRow{view, followA, width, row.expWeight};
+
+    for (int64_t j = 0; j < width; ++j) {
+        const float d = in.dispA(j) - in.dispB(j);
+        const int64_t xSelf = j + in.truncA(j);
+        bool countSelf = false;
+        bool countInvad = false;
+        float errorSelf = 0.0f;
+        float errorInvad = 0.0f;
+        if (d == 0.0f) {
+            // Both copies keep the view's own value here: errors 0.
+            countSelf = countInvad = insideRow(xSelf, width);
+        } else {
+            ++counts.disagreeingPixels;
+            const bool onEdge = row.gradDisp[j] > kEdgeThreshold;
+            const int64_t shift = truncateDisparity(d);
+            if (insideRow(xSelf, width)) {
+                errorSelf = squaredError(view[j], synthesise(selfRow, xSelf, j + shift, onEdge));
+                countSelf = true;
+            }
+            const int64_t xInvad = j + in.truncB(j);
+            if (insideRow(xInvad, width)) {
+                errorInvad = squaredError(view[j], synthesise(invadRow, xInvad, j - shift, onEdge));
+                countInvad = true;
+            }
+        }
+        terms.errorSelf[j] = errorSelf;
+        terms.errorInvad[j] = errorInvad;
+        terms.weightSelf[j] = countSelf ? errorWeight(row.mixed[j], in.magnitudeA(j), offset) : 0.0f;
+        terms.weightInvad[j] = countInvad ? errorWeight(row.mixed[j], in.magnitudeB(j), offset) : 0.0f;
+        counts.countedTerms += countSelf + countInvad;
+    }
+    return counts;
+}
+
+// Adds the terms of one row to the sums, kept in registers by a loop that
+// does nothing else.
+[[gnu::noinline]] void poolRow(const RowTerms& terms, int width, PoolingSums& total)
+{
+    PoolingSums sums = total;
+    for (int j = 0; j < width; ++j) {
+        sums.add(terms.errorSelf[j], terms.weightSelf[j]);
+        sums.add(terms.errorInvad[j], terms.weightInvad[j]);
+    }
+    total = sums;
+}
+
+// The maps of one row: errors and weights of every pixel, and which terms
+// count.
+template <class Row>
+void writeRowMaps(const Row& in, const RowTerms& terms, const float* mixed, int width, ViewMaps& maps, int r)
+{
+    const float offset = g_weightOffset;
+    for (int j = 0; j < width; ++j) {
+        maps.selfSim.ptr<float>(r)[j] = terms.errorSelf[j];
+        maps.invadSim.ptr<float>(r)[j] = terms.errorInvad[j];
+        maps.selfWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeA(j), offset);
+        maps.invadWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeB(j), offset);
+        maps.validSelf.ptr<float>(r)[j] = terms.weightSelf[j] != 0.0f ? 1.0f : 0.0f;
+        maps.validInvad.ptr<float>(r)[j] = terms.weightInvad[j] != 0.0f ? 1.0f : 0.0f;
+    }
+}
+
+// searchRow for an 8-bit view and depth maps in the common search settings
+// (see depth_rows.h), as vector code where the processor has it.
+struct DepthRowSearch {
+    DepthRowScratch scratch;
+
+    static bool applies(const cv::Mat& view)
+    {
+        return view.depth() == CV_8U && g_searchRadius == 0 && g_searchSteps == 0 && g_edgeSteps == kEdgeSteps &&
+               g_imageWidth <= kWidestDepthRow;
+    }
+
+    explicit DepthRowSearch(int width) : scratch(width) {}
+
+    RowCounts run(const DepthRow& in, const RowContext& row, RowTerms& terms, PoolingSums& sums)
+    {
+        const DepthRowInputs inputs{in.a,
+                                    in.b,
+                                    row.view8,
+                                    row.view,
+                                    row.mixed,
+                                    row.gradDisp,
+                                    in.tables->disparity,
+                                    in.tables->magnitudeA,
+                                    in.tables->magnitudeB,
+                                    row.expWeight,
+                                    g_weightOffset,
+                                    row.width};
+        truncateDepthRow(inputs, scratch);
+        searchPasses(inputs, scratch);
+        const RowCounts counts = depthErrorTerms(inputs, scratch, terms);
+        poolRow(terms, row.width, sums);
+        return counts;
+    }
+};
+
+template <class Row>
+RowCounts searchAndPoolRow(const Row& in, const RowContext& row, RowTerms& terms, PoolingSums& sums)
+{
+    const RowCounts counts = searchRow(in, row, terms);
+    poolRow(terms, row.width, sums);
+    return counts;
+}
+
+void makeMaps(ViewMaps& maps)
+{
+    for (cv::Mat* m : {&maps.selfSim, &maps.invadSim, &maps.selfWeight, &maps.invadWeight, &maps.validSelf,
+                       &maps.validInvad})
+        m->create(g_imageHeight, g_imageWidth, CV_32F);
+}
+
+// Row buffers shared by both forms of the disparities.
+struct RowBuffers {
+    std::vector<float> view, gradDisp, mixed;
+    explicit RowBuffers(int width) : view(width), gradDisp(width), mixed(width) {}
+};
+
+const float* viewRow(const cv::Mat& view, int r, std::vector<float>& buffer)
+{
+    if (view.depth() == CV_32F)
+        return view.ptr<float>(r);
+    const uint8_t* in = view.ptr<uint8_t>(r);
+    for (size_t c = 0; c < buffer.size(); ++c)
+        buffer[c] = in[c];
+    return buffer.data();
+}
+
+// Searches, weighs and pools every row; rowFor(r) gives the disparities of
+// row r, and search(row, context, terms, sums) searches a row and pools its
+// terms.
+template <class RowFor, class Search>
+ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, ViewMaps* maps)
+{
+    const int width = g_imageWidth;
+    RowBuffers buffers(width);
+    RowTerms terms(width);
+    PoolSums sums;
+    if (maps != nullptr)
+        makeMaps(*maps);
+
+    for (int r = 0; r < g_imageHeight; ++r) {
+        const float* view = viewRow(inputs.view, r, buffers.view);
+        mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data());
+        const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
+        const RowContext context{view, view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight};
+        const auto row = rowFor(r);
+        const RowCounts counts = search(row, context, terms, sums.sums);
+        sums.counts.countedTerms += counts.countedTerms;
+        sums.counts.disagreeingPixels += counts.disagreeingPixels;
+        if (maps != nullptr)
+            writeRowMaps(row, terms, buffers.mixed.data(), width, *maps, r);
+    }
+
+    ViewPassResult result;
+    result.error = static_cast<float>(sums.sums.weightedErrorSum / sums.sums.weightSum);
+    result.countedTerms = sums.counts.countedTerms;
+    result.disagreeingPixels = sums.counts.disagreeingPixels;
+    return result;
+}
+
+} // namespace
+
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, ViewMaps* maps)
+{
+    const auto rowFor = [&disparities](int r) {
+        return DepthRow{disparities.depthA.ptr<uint8_t>(r), disparities.depthB.ptr<uint8_t>(r), &disparities};
+    };
+    if (DepthRowSearch::applies(inputs.view)) {
+        DepthRowSearch depthSearch(g_imageWidth);
+        const auto search = [&depthSearch](const DepthRow& in, const RowContext& row, RowTerms& terms,
+                                           PoolingSums& sums) { return depthSearch.run(in, row, terms, sums); };
+        return runRows(inputs, rowFor, search, maps);
+    }
+    return runRows(inputs, rowFor, searchAndPoolRow<DepthRow>, maps);
+}
+
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, ViewMaps* maps)
+{
+    const int width = g_imageWidth;
+    std::vector<int32_t> truncA(width), truncB(width);
+    std::vector<float> magA(width), magB(width);
+    const auto rowFor = [&](int r) {
+        const float* a = disparities.dispA.ptr<float>(r);
+        const float* b = disparities.dispB.ptr<float>(r);
+        for (int c = 0; c < width; ++c) {
+            truncA[c] = static_cast<int32_t>(truncateDisparity(a[c]));
+            truncB[c] = static_cast<int32_t>(truncateDisparity(b[c]));
+            magA[c] = disparities.magnitudeA.normalized(std::fabs(a[c]));
+            magB[c] = disparities.magnitudeB.normalized(std::fabs(b[c]));
+        }
+        return FloatRow{a, b, truncA.data(), truncB.data(), magA.data(), magB.data()};
+    };
+    return runRows(inputs, rowFor, searchAndPoolRow<FloatRow>, maps);
+}
