@@ -77,8 +77,9 @@ struct WorkedDepthRow {
         const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), view.data(), zeros.data(),
                                 gradDisp.data(), disparity.data(), zeros.data(), zeros.data(), kExpWeight,
                                 0.0f, 8};
-        truncateDepthRow(in, scratch);
-        searchPasses(in, scratch);
+        PoolingCursor nothing{nullptr, 0, 0, {}};
+        truncateDepthRow(in, scratch, nothing);
+        searchPasses(in, scratch, nothing);
     }
 };
 

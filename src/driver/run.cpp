@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include "driver/call_settings.h"
 #include "driver/disparity.h"
 #include "driver/map_writer.h"
 #include "driver/report.h"
@@ -11,6 +12,8 @@
 #include "metric/similarity_search.h"
 
 #include <cmath>
+#include <exception>
+#include <future>
 
 namespace {
 
@@ -88,10 +91,36 @@ PairResult scorePair(const PairImages& images, PairExtras* extras, ViewMetric me
     e.left.keepMaps = e.keepMaps;
     e.right.keepMaps = e.keepMaps;
 
+    const auto left = [&] {
+        return evaluateOneView(metric, "left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
+    };
+    const auto right = [&] {
+        return evaluateOneView(metric, "right", images.viewRight, images.depthRightA, images.depthRightB, 'R',
+                               e.right);
+    };
+
     PairResult result;
-    result.left = evaluateOneView(metric, "left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
-    result.right =
-        evaluateOneView(metric, "right", images.viewRight, images.depthRightA, images.depthRightB, 'R', e.right);
+    // The two views share nothing: the left one runs on a second thread.
+    // Phase reports and map windows keep their order on one thread.
+    if (e.parallelViews && !g_printPhases && !g_showMaps) {
+        const CallSettings settings = currentCallSettings();
+        std::future<ViewResult> leftResult = std::async(std::launch::async, [&] {
+            adoptCallSettings(settings);
+            return left();
+        });
+        std::exception_ptr rightError;
+        try {
+            result.right = right();
+        } catch (...) {
+            rightError = std::current_exception();
+        }
+        result.left = leftResult.get(); // the left view's error comes first
+        if (rightError)
+            std::rethrow_exception(rightError);
+    } else {
+        result.left = left();
+        result.right = right();
+    }
     result.score = combineViewErrors(result.left.error, result.right.error);
     return result;
 }

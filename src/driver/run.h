@@ -22,6 +22,7 @@ struct PairResult {
 // Optional extras of a pair's computation.
 struct PairExtras {
     bool keepMaps = false;         // fill the view details' maps
+    bool parallelViews = true;     // score the two views on two threads
     ViewDetails left, right;       // details of each view, maps included when asked
 };
 

@@ -141,7 +141,10 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, ViewMetric metr
         FrameResult result;
         result.frame = frame;
         try {
-            result.pair = scorePair(readPair(inputs, options, frame), nullptr, metric);
+            // The frames are the parallel work here.
+            PairExtras extras;
+            extras.parallelViews = false;
+            result.pair = scorePair(readPair(inputs, options, frame), &extras, metric);
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> hold(work.lock);
             if (!work.failed)

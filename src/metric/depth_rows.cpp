@@ -8,8 +8,8 @@
 #if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
 #define MORVEX_AVX2_ROWS 1
 // The AVX2 forms, in depth_rows_avx2.cpp.
-void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch);
-void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& scratch);
+void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
+void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);
 #endif
 
@@ -42,22 +42,24 @@ void useDepthRowVectorCode(bool enabled)
     vectorCodeSwitch() = enabled && processorHasAvx2();
 }
 
-void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch)
+void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
     if (depthRowsUseVectorCode())
-        return truncateDepthRowAvx2(in, scratch);
+        return truncateDepthRowAvx2(in, scratch, pooling);
 #endif
+    pooling.finish();
     for (int j = 0; j < in.width; ++j)
         depth_row_pixel::truncate(in, scratch, j);
 }
 
-void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch)
+void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
     if (depthRowsUseVectorCode())
-        return searchPassesAvx2(in, scratch);
+        return searchPassesAvx2(in, scratch, pooling);
 #endif
+    pooling.finish();
     for (int j = 0; j < in.width; ++j)
         depth_row_pixel::passes(in, scratch, j);
 }

@@ -8,6 +8,7 @@
 // that they run as vector code where the processor has it; each stage has a
 // scalar form with the same results.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -78,11 +79,34 @@ struct PoolingSums {
     }
 };
 
-// Stage 1: truncated disparities, shifts, where they differ, samples.
-void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch);
+// Pools the terms of pixels [next, end) of a row, in order, a few at a time.
+// The additions are latency-bound: made between the independent work of the
+// stages below (on the previous row's terms), they cost little more than
+// that work alone. The sums stay in registers inside a stage's loop.
+struct PoolingCursor {
+    const RowTerms* terms;
+    int next;
+    int end;
+    PoolingSums sums;
 
-// Stage 2: the values that both passes synthesise at every pixel.
-void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch);
+    void advance(int count)
+    {
+        for (const int stop = std::min(next + count, end); next < stop; ++next) {
+            sums.add(terms->errorSelf[next], terms->weightSelf[next]);
+            sums.add(terms->errorInvad[next], terms->weightInvad[next]);
+        }
+    }
+
+    void finish() { advance(end - next); }
+};
+
+// Stage 1: truncated disparities, shifts, where they differ, samples. Pools
+// the cursor's terms on the way.
+void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
+
+// Stage 2: the values that both passes synthesise at every pixel. Pools the
+// cursor's terms on the way.
+void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 
 // Stage 3: the error terms, and how many count.
 RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);

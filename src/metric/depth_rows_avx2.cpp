@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int kLanes = 8;
+// Pixels of the previous row pooled per eight pixels of a stage; two stages
+// share the row.
+constexpr int kPooledPerIteration = kLanes / 2;
 
 MORVEX_AVX2 __m256i loadBytes(const uint8_t* p)
 {
@@ -117,11 +120,14 @@ MORVEX_AVX2 int countLanes(__m256i mask)
 
 } // namespace
 
-__attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& s)
+__attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& s,
+                                                          PoolingCursor& pooling)
 {
     const __m256i one = _mm256_set1_epi32(1);
+    PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= in.width; j += kLanes) {
+        cursor.advance(kPooledPerIteration);
         const __m256 dispA = _mm256_i32gather_ps(in.disparity, loadBytes(in.depthA + j), 4);
         const __m256 dispB = _mm256_i32gather_ps(in.disparity, loadBytes(in.depthB + j), 4);
         const __m256 d = _mm256_sub_ps(dispA, dispB);
@@ -136,13 +142,18 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     }
     for (; j < in.width; ++j)
         depth_row_pixel::truncate(in, s, j);
+    cursor.finish();
+    pooling = cursor;
 }
 
-__attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& s)
+__attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& s,
+                                                      PoolingCursor& pooling)
 {
     const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
+    PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= in.width; j += kLanes) {
+        cursor.advance(kPooledPerIteration);
         const __m256i column = columns(j);
         const __m256i shift = loadInts(&s.shift[j]);
         const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(&s.differ[j]), _mm256_setzero_si256()));
@@ -157,6 +168,8 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
     }
     for (; j < in.width; ++j)
         depth_row_pixel::passes(in, s, j);
+    cursor.finish();
+    pooling = cursor;
 }
 
 __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& s,

@@ -151,7 +151,9 @@ struct DepthRowSearch {
 
     explicit DepthRowSearch(int width) : scratch(width) {}
 
-    RowCounts run(const DepthRow& in, const RowContext& row, RowTerms& terms, PoolingSums& sums)
+    // Searches a row into `terms` and pools the previous row's terms.
+    RowCounts run(const DepthRow& in, const RowContext& row, RowTerms& terms, const RowTerms& previous,
+                  int previousWidth, PoolingSums& sums)
     {
         const DepthRowInputs inputs{in.a,
                                     in.b,
@@ -165,20 +167,22 @@ struct DepthRowSearch {
                                     row.expWeight,
                                     g_weightOffset,
                                     row.width};
-        truncateDepthRow(inputs, scratch);
-        searchPasses(inputs, scratch);
-        const RowCounts counts = depthErrorTerms(inputs, scratch, terms);
-        poolRow(terms, row.width, sums);
-        return counts;
+        const int half = previousWidth / 2;
+        PoolingCursor firstHalf{&previous, 0, half, sums};
+        truncateDepthRow(inputs, scratch, firstHalf);
+        PoolingCursor secondHalf{&previous, half, previousWidth, firstHalf.sums};
+        searchPasses(inputs, scratch, secondHalf);
+        sums = secondHalf.sums;
+        return depthErrorTerms(inputs, scratch, terms);
     }
 };
 
 template <class Row>
-RowCounts searchAndPoolRow(const Row& in, const RowContext& row, RowTerms& terms, PoolingSums& sums)
+RowCounts searchAndPoolRow(const Row& in, const RowContext& row, RowTerms& terms, const RowTerms& previous,
+                           int previousWidth, PoolingSums& sums)
 {
-    const RowCounts counts = searchRow(in, row, terms);
-    poolRow(terms, row.width, sums);
-    return counts;
+    poolRow(previous, previousWidth, sums);
+    return searchRow(in, row, terms);
 }
 
 void makeMaps(ViewMaps& maps)
@@ -205,14 +209,16 @@ const float* viewRow(const cv::Mat& view, int r, std::vector<float>& buffer)
 }
 
 // Searches, weighs and pools every row; rowFor(r) gives the disparities of
-// row r, and search(row, context, terms, sums) searches a row and pools its
-// terms.
+// row r, and search(row, context, terms, previous, previousWidth, sums)
+// searches a row into `terms` and pools the previous row's terms (none
+// before the first row), so that the pooling can run between the search's
+// work.
 template <class RowFor, class Search>
 ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, ViewMaps* maps)
 {
     const int width = g_imageWidth;
     RowBuffers buffers(width);
-    RowTerms terms(width);
+    RowTerms terms(width), previous(width);
     PoolSums sums;
     if (maps != nullptr)
         makeMaps(*maps);
@@ -223,12 +229,14 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
         const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
         const RowContext context{view, view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight};
         const auto row = rowFor(r);
-        const RowCounts counts = search(row, context, terms, sums.sums);
+        const RowCounts counts = search(row, context, terms, previous, r > 0 ? width : 0, sums.sums);
         sums.counts.countedTerms += counts.countedTerms;
         sums.counts.disagreeingPixels += counts.disagreeingPixels;
         if (maps != nullptr)
             writeRowMaps(row, terms, buffers.mixed.data(), width, *maps, r);
+        std::swap(terms, previous);
     }
+    poolRow(previous, g_imageHeight > 0 ? width : 0, sums.sums);
 
     ViewPassResult result;
     result.error = static_cast<float>(sums.sums.weightedErrorSum / sums.sums.weightSum);
@@ -247,7 +255,9 @@ ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities&
     if (DepthRowSearch::applies(inputs.view)) {
         DepthRowSearch depthSearch(g_imageWidth);
         const auto search = [&depthSearch](const DepthRow& in, const RowContext& row, RowTerms& terms,
-                                           PoolingSums& sums) { return depthSearch.run(in, row, terms, sums); };
+                                           const RowTerms& previous, int previousWidth, PoolingSums& sums) {
+            return depthSearch.run(in, row, terms, previous, previousWidth, sums);
+        };
         return runRows(inputs, rowFor, search, maps);
     }
     return runRows(inputs, rowFor, searchAndPoolRow<DepthRow>, maps);
