@@ -65,6 +65,15 @@ void withDispatchOnAndOff(const std::function<void(const std::string&)>& check)
     cv::setUseOptimized(true);
 }
 
+// The reference's result and counts against a result of the tool.
+void expectSameResult(float fast, const ViewDetails& details, float slow, const reference::ViewCounts& counts,
+                      const std::string& what)
+{
+    EXPECT_TRUE(sameBits(fast, slow)) << what << ": " << fast << " against " << slow;
+    EXPECT_EQ(details.countedTerms, counts.countedTerms) << what;
+    EXPECT_EQ(details.disagreeingPixels, counts.disagreeingPixels) << what;
+}
+
 // evaluateView of both forms on the same float maps.
 void expectSameFloatView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB, const std::string& what)
 {
@@ -72,21 +81,17 @@ void expectSameFloatView(const cv::Mat& view, const cv::Mat& dispA, const cv::Ma
     reference::ViewCounts counts;
     const float fast = evaluateView(view, dispA, dispB, &details);
     const float slow = reference::evaluateView(view, dispA, dispB, &counts);
-    EXPECT_TRUE(sameBits(fast, slow)) << what << ": " << fast << " against " << slow;
-    EXPECT_EQ(details.countedTerms, counts.countedTerms) << what;
-    EXPECT_EQ(details.disagreeingPixels, counts.disagreeingPixels) << what;
+    expectSameResult(fast, details, slow, counts, what);
 }
 
-// One view from its 8-bit images: the tool's evaluateDepthView against the
-// reference's conversion and metric, and both conversions' maps.
+// One view from its 8-bit images: the reference's conversion and metric
+// against the tool's evaluateDepthView, against its evaluateView on the
+// reference's float maps, and the two conversions' maps.
 void expectSameDepthView(const cv::Mat& view8, const cv::Mat& depthA8, const cv::Mat& depthB8, char side,
                          const std::string& what)
 {
     withDispatchOnAndOff([&](const std::string& dispatch) {
         const std::string where = what + " side " + side + dispatch;
-        ViewDetails details;
-        const float fast = evaluateDepthView(view8, depthA8, depthB8, side, &details);
-
         cv::Mat view, dispA, dispB, fastDispA, fastDispB;
         view8.convertTo(view, CV_32F, 1.0, 0.0);
         reference::depthToDisparity(depthA8, dispA, side);
@@ -97,10 +102,12 @@ void expectSameDepthView(const cv::Mat& view8, const cv::Mat& depthA8, const cv:
 
         reference::ViewCounts counts;
         const float slow = reference::evaluateView(view, dispA, dispB, &counts);
-        EXPECT_TRUE(sameBits(fast, slow)) << where << ": " << fast << " against " << slow;
-        EXPECT_EQ(details.countedTerms, counts.countedTerms) << where;
-        EXPECT_EQ(details.disagreeingPixels, counts.disagreeingPixels) << where;
-        expectSameFloatView(view, dispA, dispB, where + ", float maps");
+        ViewDetails details;
+        const float fromDepth = evaluateDepthView(view8, depthA8, depthB8, side, &details);
+        expectSameResult(fromDepth, details, slow, counts, where);
+        ViewDetails floatDetails;
+        const float fromFloats = evaluateView(view, dispA, dispB, &floatDetails);
+        expectSameResult(fromFloats, floatDetails, slow, counts, where + ", float maps");
     });
 }
 
@@ -117,16 +124,22 @@ std::string sizeName(const cv::Mat& image)
 
 } // namespace
 
-TEST(FastForm, GeneratedScenesOfManySizes)
+class GeneratedScene : public ::testing::TestWithParam<cv::Size> {};
+
+TEST_P(GeneratedScene, BothViewsAsTheReference)
 {
-    const cv::Size sizes[] = {{8, 9}, {16, 16}, {64, 48}, {641, 479}, {1001, 600}, {1920, 1080}};
-    unsigned seed = 1;
-    for (const cv::Size& size : sizes) {
-        const SampleScene scene = makeSampleScene({size.width, size.height, seed++, 0});
-        useScene(scene);
-        expectSameScene(scene, sizeName(scene.left));
-    }
+    const cv::Size size = GetParam();
+    const SampleScene scene = makeSampleScene({size.width, size.height, static_cast<unsigned>(size.width), 0});
+    useScene(scene);
+    expectSameScene(scene, sizeName(scene.left));
 }
+
+INSTANTIATE_TEST_SUITE_P(FastForm, GeneratedScene,
+                         ::testing::Values(cv::Size(8, 9), cv::Size(16, 16), cv::Size(64, 48), cv::Size(641, 479),
+                                           cv::Size(1001, 600), cv::Size(1920, 1080)),
+                         [](const ::testing::TestParamInfo<cv::Size>& info) {
+                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         });
 
 TEST(FastForm, PerturbedDepthSets)
 {
