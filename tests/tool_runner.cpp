@@ -24,11 +24,13 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
+namespace {
+
+ToolRun runCommand(const std::string& binary, const std::string& quotedArgs, const std::string& environment)
 {
     static int counter = 0;
     const std::string base = makeTempDir("run" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(MORVEX_BINARY) + " " + quotedArgs + " >" +
+    const std::string command = environment + " " + shellQuoted(binary) + " " + quotedArgs + " >" +
                                 shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
     ToolRun run;
     const int raw = std::system(command.c_str());
@@ -39,12 +41,24 @@ ToolRun runToolShell(const std::string& quotedArgs, const std::string& environme
     return run;
 }
 
-ToolRun runTool(const std::vector<std::string>& args)
+} // namespace
+
+ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
+{
+    return runCommand(MORVEX_BINARY, quotedArgs, environment);
+}
+
+ToolRun runProgram(const std::string& binary, const std::vector<std::string>& args)
 {
     std::string quoted;
     for (const std::string& arg : args)
         quoted += " " + shellQuoted(arg);
-    return runToolShell(quoted);
+    return runCommand(binary, quoted, "");
+}
+
+ToolRun runTool(const std::vector<std::string>& args)
+{
+    return runProgram(MORVEX_BINARY, args);
 }
 
 std::string makeTempDir(const std::string& name)

@@ -17,6 +17,9 @@ struct ToolRun {
 // The tool with these arguments.
 ToolRun runTool(const std::vector<std::string>& args);
 
+// Another program (a path) with these arguments.
+ToolRun runProgram(const std::string& binary, const std::vector<std::string>& args);
+
 // The tool with arguments already quoted for the shell, after an optional
 // environment prefix such as "env -u DISPLAY".
 ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment = "");
