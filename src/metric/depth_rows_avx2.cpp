@@ -46,6 +46,17 @@ MORVEX_AVX2 __m256i clampColumns(__m256i column, int width)
     return _mm256_min_epi32(_mm256_max_epi32(column, _mm256_setzero_si256()), _mm256_set1_epi32(width - 1));
 }
 
+// The samples at eight columns. Where the disparities are smooth the columns
+// are consecutive, and one load replaces the gather.
+MORVEX_AVX2 __m256i samplesAt(const int32_t* samples, __m256i p, int width)
+{
+    const int first = _mm256_cvtsi256_si32(p);
+    const __m256i consecutive = columns(first);
+    if (first <= width - kLanes && _mm256_movemask_epi8(_mm256_cmpeq_epi32(p, consecutive)) == -1)
+        return loadInts(samples + first);
+    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(samples), p, 4);
+}
+
 // pass() for eight pixels: the sum over the start column and, in the lanes
 // at edges, the columns of two correction steps; elsewhere those steps add
 // +0 to both sums, which leaves them unchanged.
@@ -60,7 +71,7 @@ MORVEX_AVX2 __m256 passValues(const DepthRowInputs& in, const int32_t* followedS
     // Groups of pixels away from edges, the most, skip the steps.
     const int steps = _mm256_movemask_ps(onEdge) != 0 ? kEdgeSteps : 0;
     for (int step = 0; step <= steps; ++step) {
-        const __m256i sample = _mm256_i32gather_epi32(reinterpret_cast<const int*>(followedSamples), p, 4);
+        const __m256i sample = samplesAt(followedSamples, p, in.width);
         const __m256i y = _mm256_add_epi32(p, _mm256_srai_epi32(sample, 8));
         const __m256i distance = _mm256_sub_epi32(x, y);
         const __m256i n = _mm256_min_epi32(_mm256_abs_epi32(distance), _mm256_set1_epi32(5));
@@ -159,6 +170,9 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
         const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(&s.differ[j]), _mm256_setzero_si256()));
         const __m256 onEdge =
             _mm256_and_ps(differ, _mm256_cmp_ps(_mm256_loadu_ps(in.gradDisp + j), edgeThreshold, _CMP_GT_OQ));
+        // Where all eight agree, no error is made of the values.
+        if (_mm256_movemask_ps(differ) == 0)
+            continue;
         const __m256i xSelf = _mm256_add_epi32(column, loadInts(&s.truncA[j]));
         const __m256i xInvad = _mm256_add_epi32(column, loadInts(&s.truncB[j]));
         _mm256_storeu_ps(&s.selfValue[j],
@@ -184,14 +198,23 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
         const __m256i insideInvad = insideRow(_mm256_add_epi32(column, loadInts(&s.truncB[j])), in.width);
         const __m256i countInvad = _mm256_blendv_epi8(countSelf, insideInvad, differ);
 
-        const __m256 view = _mm256_loadu_ps(in.view + j);
-        __m256 self, selfCertain, invad, invadCertain;
-        scaledErrorEstimates(view, _mm256_loadu_ps(&s.selfValue[j]), self, selfCertain);
-        scaledErrorEstimates(view, _mm256_loadu_ps(&s.invadValue[j]), invad, invadCertain);
-        const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
-        const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
-        _mm256_storeu_ps(&terms.errorSelf[j], _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
-        _mm256_storeu_ps(&terms.errorInvad[j], _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
+        // Where all eight agree, both errors are 0.
+        int uncertain = 0;
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(differ)) == 0) {
+            _mm256_storeu_ps(&terms.errorSelf[j], _mm256_setzero_ps());
+            _mm256_storeu_ps(&terms.errorInvad[j], _mm256_setzero_ps());
+        } else {
+            const __m256 view = _mm256_loadu_ps(in.view + j);
+            __m256 self, selfCertain, invad, invadCertain;
+            scaledErrorEstimates(view, _mm256_loadu_ps(&s.selfValue[j]), self, selfCertain);
+            scaledErrorEstimates(view, _mm256_loadu_ps(&s.invadValue[j]), invad, invadCertain);
+            const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
+            const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
+            _mm256_storeu_ps(&terms.errorSelf[j], _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
+            _mm256_storeu_ps(&terms.errorInvad[j], _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
+            uncertain = _mm256_movemask_ps(_mm256_andnot_ps(_mm256_and_ps(selfCertain, invadCertain),
+                                                            _mm256_castsi256_ps(differ)));
+        }
 
         const __m256 weightSelf = weights(in.mixed + j, in.magnitudeA, in.depthA + j, in.weightOffset);
         const __m256 weightInvad = weights(in.mixed + j, in.magnitudeB, in.depthB + j, in.weightOffset);
@@ -203,7 +226,6 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
 
         // Rarely an estimate lies too near a rounding boundary: those lanes
         // are worked out exactly.
-        const int uncertain = _mm256_movemask_ps(_mm256_and_ps(selfCertain, invadCertain)) ^ 0xff;
         if (uncertain != 0)
             for (int lane = 0; lane < kLanes; ++lane)
                 if (uncertain & (1 << lane)) {
