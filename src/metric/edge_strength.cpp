@@ -33,21 +33,25 @@ void filter3x3(const cv::Mat& src, cv::Mat& dst, const cv::Mat& kernel)
             if (kernel.at<float>(kr, kc) != 0.0f)
                 terms.push_back({kr - 1, kc - 1, kernel.at<float>(kr, kc)});
 
+    // Each source row is copied with its reflected borders, and the terms are
+    // added term by term across the row: per pixel the same sums in the same
+    // order, in loops the compiler vectorises.
     cv::Mat out(src.rows, src.cols, CV_32F);
-    std::vector<int> columns(src.cols + 2);
-    for (int c = -1; c <= src.cols; ++c)
-        columns[c + 1] = reflect101(c, src.cols);
-
+    std::vector<float> padded[3];
+    for (auto& p : padded)
+        p.resize(src.cols + 2);
     for (int r = 0; r < src.rows; ++r) {
-        const float* rows[3];
-        for (int k = 0; k < 3; ++k)
-            rows[k] = src.ptr<float>(reflect101(r + k - 1, src.rows));
+        for (int k = 0; k < 3; ++k) {
+            const float* in = src.ptr<float>(reflect101(r + k - 1, src.rows));
+            for (int c = -1; c <= src.cols; ++c)
+                padded[k][c + 1] = in[reflect101(c, src.cols)];
+        }
         float* o = out.ptr<float>(r);
-        for (int c = 0; c < src.cols; ++c) {
-            float sum = 0.0f;
-            for (const Term& t : terms)
-                sum += t.weight * rows[t.dr + 1][columns[c + t.dc + 1]];
-            o[c] = sum;
+        std::fill(o, o + src.cols, 0.0f);
+        for (const Term& t : terms) {
+            const float* in = padded[t.dr + 1].data() + t.dc + 1;
+            for (int c = 0; c < src.cols; ++c)
+                o[c] = o[c] + t.weight * in[c];
         }
     }
     dst = out;
