@@ -75,9 +75,10 @@ struct WorkedDepthRow {
     {
         gradDisp[3] = edgeAtPixel3;
         const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), view.data(), zeros.data(),
-                                gradDisp.data(), disparity.data(), zeros.data(), zeros.data(), kExpWeight,
-                                0.0f, 8};
-        PoolingCursor nothing{nullptr, 0, 0, {}};
+                                gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
+                                kExpWeight, 0.0f, 8};
+        const RowTerms none(0);
+        PoolingCursor nothing(none, 0, 0, {});
         truncateDepthRow(in, scratch, nothing);
         searchPasses(in, scratch, nothing);
     }

@@ -20,7 +20,9 @@ struct DepthRowInputs {
     const float* view;          // the same as floats
     const float* mixed;         // the row's mixed edge strength
     const float* gradDisp;      // the row's normalised edge strength of dispA
-    const float* disparity;     // [256]: disparity of a depth value
+    const float* disparity;     // [256]: disparity of a depth value: the rounded
+    float disparityScale;       // depth value * disparityScale + disparityOffset
+    float disparityOffset;
     const float* magnitudeA;    // [256]: |disparity| normalised over set A
     const float* magnitudeB;    // [256]: |disparity| normalised over set B
     const float* expWeight;     // [6]: exp(-n)
@@ -84,16 +86,26 @@ struct PoolingSums {
 // stages below (on the previous row's terms), they cost little more than
 // that work alone. The sums stay in registers inside a stage's loop.
 struct PoolingCursor {
-    const RowTerms* terms;
+    const float* errorSelf;
+    const float* weightSelf;
+    const float* errorInvad;
+    const float* weightInvad;
     int next;
     int end;
     PoolingSums sums;
 
+    PoolingCursor(const RowTerms& terms, int begin, int end, PoolingSums sums)
+        : errorSelf(terms.errorSelf.data()), weightSelf(terms.weightSelf.data()),
+          errorInvad(terms.errorInvad.data()), weightInvad(terms.weightInvad.data()), next(begin), end(end),
+          sums(sums)
+    {
+    }
+
     void advance(int count)
     {
         for (const int stop = std::min(next + count, end); next < stop; ++next) {
-            sums.add(terms->errorSelf[next], terms->weightSelf[next]);
-            sums.add(terms->errorInvad[next], terms->weightInvad[next]);
+            sums.add(errorSelf[next], weightSelf[next]);
+            sums.add(errorInvad[next], weightInvad[next]);
         }
     }
 

@@ -1,6 +1,8 @@
 // The depth-row stages as AVX2 code, eight pixels at a time. Each lane does
 // exactly the scalar operations of depth_row_pixel.h (no fused multiply-add:
-// the target enables AVX2 alone), so the results are the same bits.
+// the target enables AVX2 alone), so the results are the same bits. Row
+// arrays are reached through pointers held in locals: a vector store may
+// alias any memory, and would otherwise make the compiler reload them.
 #include "metric/depth_row_pixel.h"
 
 #include <immintrin.h>
@@ -41,6 +43,20 @@ MORVEX_AVX2 __m256i limitedTruncation(__m256 disparity)
     return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(disparity, negativeLimit), limit));
 }
 
+// The disparity table's entries for eight depth values, computed as the table
+// was: a float product and a float sum, rounded half to even (the processor's
+// rounding mode) to a 32-bit integer that saturates. The conversion gives
+// INT32_MIN past either end and for NaN; the table saturates the top end to
+// INT32_MAX, which is 2^31 as a float.
+MORVEX_AVX2 __m256 disparities(const uint8_t* depth, float scale, float offset)
+{
+    const __m256 value = _mm256_cvtepi32_ps(loadBytes(depth));
+    const __m256 disparity = _mm256_add_ps(_mm256_mul_ps(value, _mm256_set1_ps(scale)), _mm256_set1_ps(offset));
+    const __m256 top = _mm256_set1_ps(2147483648.0f);
+    const __m256 rounded = _mm256_cvtepi32_ps(_mm256_cvtps_epi32(disparity));
+    return _mm256_blendv_ps(rounded, top, _mm256_cmp_ps(disparity, top, _CMP_GE_OQ));
+}
+
 MORVEX_AVX2 __m256i clampColumns(__m256i column, int width)
 {
     return _mm256_min_epi32(_mm256_max_epi32(column, _mm256_setzero_si256()), _mm256_set1_epi32(width - 1));
@@ -51,8 +67,7 @@ MORVEX_AVX2 __m256i clampColumns(__m256i column, int width)
 MORVEX_AVX2 __m256i samplesAt(const int32_t* samples, __m256i p, int width)
 {
     const int first = _mm256_cvtsi256_si32(p);
-    const __m256i consecutive = columns(first);
-    if (first <= width - kLanes && _mm256_movemask_epi8(_mm256_cmpeq_epi32(p, consecutive)) == -1)
+    if (first <= width - kLanes && _mm256_movemask_epi8(_mm256_cmpeq_epi32(p, columns(first))) == -1)
         return loadInts(samples + first);
     return _mm256_i32gather_epi32(reinterpret_cast<const int*>(samples), p, 4);
 }
@@ -60,18 +75,16 @@ MORVEX_AVX2 __m256i samplesAt(const int32_t* samples, __m256i p, int width)
 // pass() for eight pixels: the sum over the start column and, in the lanes
 // at edges, the columns of two correction steps; elsewhere those steps add
 // +0 to both sums, which leaves them unchanged.
-MORVEX_AVX2 __m256 passValues(const DepthRowInputs& in, const int32_t* followedSamples, __m256i x, __m256i start,
-                              __m256 onEdge)
+MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, int width, __m256i x,
+                              __m256i start, __m256 onEdge)
 {
-    const __m256 expWeight = _mm256_setr_ps(in.expWeight[0], in.expWeight[1], in.expWeight[2], in.expWeight[3],
-                                            in.expWeight[4], in.expWeight[5], 0.0f, 0.0f);
     __m256 weighted = _mm256_setzero_ps();
     __m256 weights = _mm256_setzero_ps();
-    __m256i p = clampColumns(start, in.width);
+    __m256i p = clampColumns(start, width);
     // Groups of pixels away from edges, the most, skip the steps.
     const int steps = _mm256_movemask_ps(onEdge) != 0 ? kEdgeSteps : 0;
     for (int step = 0; step <= steps; ++step) {
-        const __m256i sample = samplesAt(followedSamples, p, in.width);
+        const __m256i sample = samplesAt(followedSamples, p, width);
         const __m256i y = _mm256_add_epi32(p, _mm256_srai_epi32(sample, 8));
         const __m256i distance = _mm256_sub_epi32(x, y);
         const __m256i n = _mm256_min_epi32(_mm256_abs_epi32(distance), _mm256_set1_epi32(5));
@@ -81,7 +94,7 @@ MORVEX_AVX2 __m256 passValues(const DepthRowInputs& in, const int32_t* followedS
         const __m256 intensity = _mm256_cvtepi32_ps(_mm256_and_si256(sample, _mm256_set1_epi32(255)));
         weighted = _mm256_add_ps(weighted, _mm256_mul_ps(w, intensity));
         weights = _mm256_add_ps(weights, w);
-        p = clampColumns(_mm256_add_epi32(p, distance), in.width);
+        p = clampColumns(_mm256_add_epi32(p, distance), width);
     }
     return _mm256_div_ps(weighted, weights);
 }
@@ -93,15 +106,14 @@ MORVEX_AVX2 __m256 joinHalves(__m128 low, __m128 high)
 
 // scaledErrorEstimate for eight pixels: the values, and all-ones lanes where
 // they are certain.
-MORVEX_AVX2 void scaledErrorEstimates(__m256 view, __m256 synthesised, __m256& value, __m256& certain)
+MORVEX_AVX2 void scaledErrorEstimates(const __m256d view[2], __m256 synthesised, __m256& value, __m256& certain)
 {
     const __m256d reciprocal = _mm256_set1_pd(1.0 / 255.0);
     const __m256d marginFactor = _mm256_set1_pd(0x1p-48);
     __m128 values[2], lows[2], highs[2];
     for (int half = 0; half < 2; ++half) {
-        const __m128 v = half == 0 ? _mm256_castps256_ps128(view) : _mm256_extractf128_ps(view, 1);
         const __m128 s = half == 0 ? _mm256_castps256_ps128(synthesised) : _mm256_extractf128_ps(synthesised, 1);
-        const __m256d difference = _mm256_sub_pd(_mm256_cvtps_pd(v), _mm256_cvtps_pd(s));
+        const __m256d difference = _mm256_sub_pd(view[half], _mm256_cvtps_pd(s));
         const __m256d estimate = _mm256_mul_pd(difference, reciprocal);
         const __m256d margin = _mm256_mul_pd(estimate, marginFactor);
         values[half] = _mm256_cvtpd_ps(estimate);
@@ -118,10 +130,10 @@ MORVEX_AVX2 __m256i insideRow(__m256i column, int width)
                             _mm256_cmpgt_epi32(_mm256_set1_epi32(width), column));
 }
 
-MORVEX_AVX2 __m256 weights(const float* mixed, const float* magnitude, const uint8_t* depth, float offset)
+MORVEX_AVX2 __m256 weights(__m256 mixed, const float* magnitude, const uint8_t* depth, float offset)
 {
     const __m256 m = _mm256_i32gather_ps(magnitude, loadBytes(depth), 4);
-    return _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(mixed), m), _mm256_set1_ps(offset));
+    return _mm256_add_ps(_mm256_mul_ps(mixed, m), _mm256_set1_ps(offset));
 }
 
 MORVEX_AVX2 int countLanes(__m256i mask)
@@ -134,22 +146,35 @@ MORVEX_AVX2 int countLanes(__m256i mask)
 __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& s,
                                                           PoolingCursor& pooling)
 {
+    const uint8_t* depthA = in.depthA;
+    const uint8_t* depthB = in.depthB;
+    const uint8_t* view8 = in.view8;
+    const float scale = in.disparityScale;
+    const float offset = in.disparityOffset;
+    int32_t* truncA = s.truncA.data();
+    int32_t* truncB = s.truncB.data();
+    int32_t* shift = s.shift.data();
+    int32_t* differ = s.differ.data();
+    int32_t* sampleA = s.sampleA.data();
+    int32_t* sampleB = s.sampleB.data();
     const __m256i one = _mm256_set1_epi32(1);
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= in.width; j += kLanes) {
         cursor.advance(kPooledPerIteration);
-        const __m256 dispA = _mm256_i32gather_ps(in.disparity, loadBytes(in.depthA + j), 4);
-        const __m256 dispB = _mm256_i32gather_ps(in.disparity, loadBytes(in.depthB + j), 4);
+        const __m256 dispA = disparities(depthA + j, scale, offset);
+        const __m256 dispB = disparities(depthB + j, scale, offset);
         const __m256 d = _mm256_sub_ps(dispA, dispB);
-        storeInts(&s.truncA[j], limitedTruncation(dispA));
-        storeInts(&s.truncB[j], limitedTruncation(dispB));
-        storeInts(&s.shift[j], limitedTruncation(d));
-        const __m256i differ = _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ));
-        storeInts(&s.differ[j], _mm256_and_si256(differ, one));
-        const __m256i level = loadBytes(in.view8 + j);
-        storeInts(&s.sampleA[j], _mm256_add_epi32(_mm256_slli_epi32(loadInts(&s.truncA[j]), 8), level));
-        storeInts(&s.sampleB[j], _mm256_add_epi32(_mm256_slli_epi32(loadInts(&s.truncB[j]), 8), level));
+        const __m256i tA = limitedTruncation(dispA);
+        const __m256i tB = limitedTruncation(dispB);
+        storeInts(truncA + j, tA);
+        storeInts(truncB + j, tB);
+        storeInts(shift + j, limitedTruncation(d));
+        const __m256i differs = _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ));
+        storeInts(differ + j, _mm256_and_si256(differs, one));
+        const __m256i level = loadBytes(view8 + j);
+        storeInts(sampleA + j, _mm256_add_epi32(_mm256_slli_epi32(tA, 8), level));
+        storeInts(sampleB + j, _mm256_add_epi32(_mm256_slli_epi32(tB, 8), level));
     }
     for (; j < in.width; ++j)
         depth_row_pixel::truncate(in, s, j);
@@ -160,27 +185,39 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
 __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& s,
                                                       PoolingCursor& pooling)
 {
+    const int width = in.width;
+    const float* gradDisp = in.gradDisp;
+    const int32_t* truncA = s.truncA.data();
+    const int32_t* truncB = s.truncB.data();
+    const int32_t* shifts = s.shift.data();
+    const int32_t* differs = s.differ.data();
+    const int32_t* sampleA = s.sampleA.data();
+    const int32_t* sampleB = s.sampleB.data();
+    float* selfValue = s.selfValue.data();
+    float* invadValue = s.invadValue.data();
+    const __m256 expWeight = _mm256_setr_ps(in.expWeight[0], in.expWeight[1], in.expWeight[2], in.expWeight[3],
+                                            in.expWeight[4], in.expWeight[5], 0.0f, 0.0f);
     const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
     PoolingCursor cursor = pooling;
     int j = 0;
-    for (; j + kLanes <= in.width; j += kLanes) {
+    for (; j + kLanes <= width; j += kLanes) {
         cursor.advance(kPooledPerIteration);
-        const __m256i column = columns(j);
-        const __m256i shift = loadInts(&s.shift[j]);
-        const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(&s.differ[j]), _mm256_setzero_si256()));
-        const __m256 onEdge =
-            _mm256_and_ps(differ, _mm256_cmp_ps(_mm256_loadu_ps(in.gradDisp + j), edgeThreshold, _CMP_GT_OQ));
+        const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256()));
         // Where all eight agree, no error is made of the values.
         if (_mm256_movemask_ps(differ) == 0)
             continue;
-        const __m256i xSelf = _mm256_add_epi32(column, loadInts(&s.truncA[j]));
-        const __m256i xInvad = _mm256_add_epi32(column, loadInts(&s.truncB[j]));
-        _mm256_storeu_ps(&s.selfValue[j],
-                         passValues(in, s.sampleB.data(), xSelf, _mm256_add_epi32(column, shift), onEdge));
-        _mm256_storeu_ps(&s.invadValue[j],
-                         passValues(in, s.sampleA.data(), xInvad, _mm256_sub_epi32(column, shift), onEdge));
+        const __m256 onEdge =
+            _mm256_and_ps(differ, _mm256_cmp_ps(_mm256_loadu_ps(gradDisp + j), edgeThreshold, _CMP_GT_OQ));
+        const __m256i column = columns(j);
+        const __m256i shift = loadInts(shifts + j);
+        const __m256i xSelf = _mm256_add_epi32(column, loadInts(truncA + j));
+        const __m256i xInvad = _mm256_add_epi32(column, loadInts(truncB + j));
+        _mm256_storeu_ps(selfValue + j,
+                         passValues(expWeight, sampleB, width, xSelf, _mm256_add_epi32(column, shift), onEdge));
+        _mm256_storeu_ps(invadValue + j,
+                         passValues(expWeight, sampleA, width, xInvad, _mm256_sub_epi32(column, shift), onEdge));
     }
-    for (; j < in.width; ++j)
+    for (; j < width; ++j)
         depth_row_pixel::passes(in, s, j);
     cursor.finish();
     pooling = cursor;
@@ -189,37 +226,57 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
 __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& s,
                                                                RowTerms& terms)
 {
+    const int width = in.width;
+    const uint8_t* depthA = in.depthA;
+    const uint8_t* depthB = in.depthB;
+    const float* view = in.view;
+    const float* mixed = in.mixed;
+    const float* magnitudeA = in.magnitudeA;
+    const float* magnitudeB = in.magnitudeB;
+    const float weightOffset = in.weightOffset;
+    const int32_t* truncA = s.truncA.data();
+    const int32_t* truncB = s.truncB.data();
+    const int32_t* differs = s.differ.data();
+    const float* selfValue = s.selfValue.data();
+    const float* invadValue = s.invadValue.data();
+    float* errorSelf = terms.errorSelf.data();
+    float* errorInvad = terms.errorInvad.data();
+    float* weightSelf = terms.weightSelf.data();
+    float* weightInvad = terms.weightInvad.data();
+
     RowCounts counts;
     int j = 0;
-    for (; j + kLanes <= in.width; j += kLanes) {
+    for (; j + kLanes <= width; j += kLanes) {
         const __m256i column = columns(j);
-        const __m256i differ = _mm256_cmpgt_epi32(loadInts(&s.differ[j]), _mm256_setzero_si256());
-        const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(&s.truncA[j])), in.width);
-        const __m256i insideInvad = insideRow(_mm256_add_epi32(column, loadInts(&s.truncB[j])), in.width);
+        const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
+        const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);
+        const __m256i insideInvad = insideRow(_mm256_add_epi32(column, loadInts(truncB + j)), width);
         const __m256i countInvad = _mm256_blendv_epi8(countSelf, insideInvad, differ);
 
         // Where all eight agree, both errors are 0.
         int uncertain = 0;
         if (_mm256_movemask_ps(_mm256_castsi256_ps(differ)) == 0) {
-            _mm256_storeu_ps(&terms.errorSelf[j], _mm256_setzero_ps());
-            _mm256_storeu_ps(&terms.errorInvad[j], _mm256_setzero_ps());
+            _mm256_storeu_ps(errorSelf + j, _mm256_setzero_ps());
+            _mm256_storeu_ps(errorInvad + j, _mm256_setzero_ps());
         } else {
-            const __m256 view = _mm256_loadu_ps(in.view + j);
+            const __m256d viewHalves[2] = {_mm256_cvtps_pd(_mm_loadu_ps(view + j)),
+                                           _mm256_cvtps_pd(_mm_loadu_ps(view + j + 4))};
             __m256 self, selfCertain, invad, invadCertain;
-            scaledErrorEstimates(view, _mm256_loadu_ps(&s.selfValue[j]), self, selfCertain);
-            scaledErrorEstimates(view, _mm256_loadu_ps(&s.invadValue[j]), invad, invadCertain);
+            scaledErrorEstimates(viewHalves, _mm256_loadu_ps(selfValue + j), self, selfCertain);
+            scaledErrorEstimates(viewHalves, _mm256_loadu_ps(invadValue + j), invad, invadCertain);
             const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
             const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
-            _mm256_storeu_ps(&terms.errorSelf[j], _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
-            _mm256_storeu_ps(&terms.errorInvad[j], _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
+            _mm256_storeu_ps(errorSelf + j, _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
+            _mm256_storeu_ps(errorInvad + j, _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
             uncertain = _mm256_movemask_ps(_mm256_andnot_ps(_mm256_and_ps(selfCertain, invadCertain),
                                                             _mm256_castsi256_ps(differ)));
         }
 
-        const __m256 weightSelf = weights(in.mixed + j, in.magnitudeA, in.depthA + j, in.weightOffset);
-        const __m256 weightInvad = weights(in.mixed + j, in.magnitudeB, in.depthB + j, in.weightOffset);
-        _mm256_storeu_ps(&terms.weightSelf[j], _mm256_and_ps(weightSelf, _mm256_castsi256_ps(countSelf)));
-        _mm256_storeu_ps(&terms.weightInvad[j], _mm256_and_ps(weightInvad, _mm256_castsi256_ps(countInvad)));
+        const __m256 mix = _mm256_loadu_ps(mixed + j);
+        const __m256 wSelf = weights(mix, magnitudeA, depthA + j, weightOffset);
+        const __m256 wInvad = weights(mix, magnitudeB, depthB + j, weightOffset);
+        _mm256_storeu_ps(weightSelf + j, _mm256_and_ps(wSelf, _mm256_castsi256_ps(countSelf)));
+        _mm256_storeu_ps(weightInvad + j, _mm256_and_ps(wInvad, _mm256_castsi256_ps(countInvad)));
 
         counts.countedTerms += countLanes(countSelf) + countLanes(countInvad);
         counts.disagreeingPixels += countLanes(differ);
@@ -233,7 +290,7 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
                     depth_row_pixel::errorTerms(in, s, terms, ignored, j + lane);
                 }
     }
-    for (; j < in.width; ++j)
+    for (; j < width; ++j)
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
     return counts;
 }

@@ -205,7 +205,14 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
         truncated[v] = static_cast<int32_t>(truncateDisparity(disparity[v]));
     const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, depthMagnitudeRange(depthA, disparity));
     const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, depthMagnitudeRange(depthB, disparity));
-    const DepthDisparities disparities{depthA, depthB, disparity.data(), truncated.data(), magnitudeA.data(),
+    const DisparityMapping mapping = disparityMapping(side);
+    const DepthDisparities disparities{depthA,
+                                       depthB,
+                                       disparity.data(),
+                                       static_cast<float>(mapping.scale),
+                                       static_cast<float>(mapping.offset),
+                                       truncated.data(),
+                                       magnitudeA.data(),
                                        magnitudeB.data()};
     return finishView(phaseStart, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, details);
 }

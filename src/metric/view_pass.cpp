@@ -162,15 +162,17 @@ struct DepthRowSearch {
                                     row.mixed,
                                     row.gradDisp,
                                     in.tables->disparity,
+                                    in.tables->disparityScale,
+                                    in.tables->disparityOffset,
                                     in.tables->magnitudeA,
                                     in.tables->magnitudeB,
                                     row.expWeight,
                                     g_weightOffset,
                                     row.width};
         const int half = previousWidth / 2;
-        PoolingCursor firstHalf{&previous, 0, half, sums};
+        PoolingCursor firstHalf(previous, 0, half, sums);
         truncateDepthRow(inputs, scratch, firstHalf);
-        PoolingCursor secondHalf{&previous, half, previousWidth, firstHalf.sums};
+        PoolingCursor secondHalf(previous, half, previousWidth, firstHalf.sums);
         searchPasses(inputs, scratch, secondHalf);
         sums = secondHalf.sums;
         return depthErrorTerms(inputs, scratch, terms);

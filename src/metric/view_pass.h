@@ -16,6 +16,8 @@
 struct DepthDisparities {
     cv::Mat depthA, depthB;       // 8-bit
     const float* disparity;       // [256]: disparity of a depth value
+    float disparityScale;         // the disparity before rounding: value * scale + offset
+    float disparityOffset;
     const int32_t* truncated;     // [256]: the same, truncated
     const float* magnitudeA;      // [256]: |disparity| normalised over set A
     const float* magnitudeB;      // [256]: |disparity| normalised over set B
