@@ -4,6 +4,8 @@
 #include "driver/inputs.h"
 #include "numpy_images.h"
 
+#include <pybind11/stl/filesystem.h>
+
 namespace py = pybind11;
 
 const std::array<CameraField, 9> kCameraFields = {{
@@ -43,7 +45,7 @@ Camera cameraArgument(py::handle argument)
     if (py::isinstance<Camera>(argument))
         return argument.cast<Camera>();
     if (py::isinstance<py::str>(argument) || py::isinstance<py::bytes>(argument) || py::hasattr(argument, "__fspath__"))
-        return cameraFromFile(py::module_::import("os").attr("fspath")(argument).cast<std::string>());
+        return cameraFromFile(argument.cast<std::filesystem::path>().string());
     if (!py::isinstance<py::sequence>(argument))
         throw py::type_error(std::string(label) + ": is a " + typeName(argument) +
                              "; give a morvex.Camera, the path of a camera file or the nine camera values");

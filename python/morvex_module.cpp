@@ -8,6 +8,7 @@
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 namespace py = pybind11;
 
@@ -48,7 +49,8 @@ checked as it checks a camera file (ValueError).)");
                py::arg("near_depth_left"), py::arg("far_depth_left"), py::arg("near_depth_right"),
                py::arg("far_depth_right"), py::arg("focal_length"), py::arg("principal_point_left"),
                py::arg("principal_point_right"), py::arg("position_left"), py::arg("position_right"));
-    camera.def_static("from_file", &cameraFromFile, py::arg("path"),
+    camera.def_static(
+        "from_file", [](const std::filesystem::path& path) { return cameraFromFile(path.string()); }, py::arg("path"),
                       "Reads a camera file: nine numbers separated by white space.");
     for (const CameraField& field : kCameraFields) {
         const auto member = field.member;
