@@ -51,7 +51,7 @@ checked as it checks a camera file (ValueError).)");
                py::arg("principal_point_right"), py::arg("position_left"), py::arg("position_right"));
     camera.def_static(
         "from_file", [](const std::filesystem::path& path) { return cameraFromFile(path.string()); }, py::arg("path"),
-                      "Reads a camera file: nine numbers separated by white space.");
+        "Reads a camera file: nine numbers separated by white space.");
     for (const CameraField& field : kCameraFields) {
         const auto member = field.member;
         camera.def_property_readonly(field.name, [member](const Camera& c) { return c.values.*member; });
@@ -94,11 +94,12 @@ void bindFunctions(py::module_& m)
 {
     m.def(
         "score",
-        [](py::handle left, py::handle right, py::handle depthLeftA, py::handle depthRightA,
-           py::handle depthLeftB, py::handle depthRightB,
-           py::handle camera) { return scoreArrays({left, right, depthLeftA, depthRightA, depthLeftB, depthRightB}, camera); },
-        py::arg("left"), py::arg("right"), py::arg("depth_left_a"), py::arg("depth_right_a"),
-        py::arg("depth_left_b"), py::arg("depth_right_b"), py::arg("camera"),
+        [](py::handle left, py::handle right, py::handle depthLeftA, py::handle depthRightA, py::handle depthLeftB,
+           py::handle depthRightB, py::handle camera) {
+            return scoreArrays({left, right, depthLeftA, depthRightA, depthLeftB, depthRightB}, camera);
+        },
+        py::arg("left"), py::arg("right"), py::arg("depth_left_a"), py::arg("depth_right_a"), py::arg("depth_left_b"),
+        py::arg("depth_right_b"), py::arg("camera"),
         R"(Scores depth maps of a stereo pair: the six images as 2-D uint8 arrays of one
 size (at least 8x8), the camera as a morvex.Camera, the path of a camera file
 or the nine numbers. Returns a morvex.Result. Raises ValueError or TypeError

@@ -21,8 +21,8 @@ ArrayImage arrayImage(py::handle argument, const std::string& label, int type, c
         throw py::type_error(label + ": is a " + typeName(argument) + ", not a numpy array");
     // Equal element types, byte order included.
     if (!py::isinstance<py::array_t<Element>>(argument))
-        throw py::type_error(label + ": is a " + py::str(argument.attr("dtype")).cast<std::string>() +
-                             " array; " + wanted);
+        throw py::type_error(label + ": is a " + py::str(argument.attr("dtype")).cast<std::string>() + " array; " +
+                             wanted);
     auto array = py::reinterpret_borrow<py::array>(argument);
     if (array.ndim() != 2)
         throw py::value_error(label + ": has shape " + shapeText(array) +

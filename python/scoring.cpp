@@ -10,8 +10,7 @@ namespace py = pybind11;
 namespace {
 
 // The argument names of score(), in the order of the command line's inputs.
-const char* const kImageNames[6] = {"left",          "right",        "depth_left_a",
-                                    "depth_right_a", "depth_left_b", "depth_right_b"};
+const char* const kImageNames[6] = {"left", "right", "depth_left_a", "depth_right_a", "depth_left_b", "depth_right_b"};
 
 void adoptCameraAndSize(const Camera& camera, const cv::Size& size)
 {
@@ -42,7 +41,7 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
 
     std::array<ArrayImage, 6> arrays;
     PairImages pair;
-    cv::Mat* const targets[6] = {&pair.viewLeft,   &pair.viewRight,  &pair.depthLeftA,
+    cv::Mat* const targets[6] = {&pair.viewLeft,    &pair.viewRight,  &pair.depthLeftA,
                                  &pair.depthRightA, &pair.depthLeftB, &pair.depthRightB};
     for (int i = 0; i < 6; ++i) {
         arrays[i] = greyImageArgument(images[i], std::string(kImageNames[i]) + " (" + inputRole(i) + ")");

@@ -30,8 +30,7 @@ struct PairOutput {
 PairOutput scoreArrays(const std::array<pybind11::handle, 6>& images, pybind11::handle camera);
 
 // evaluateView on float32 maps; with keepMaps, the six maps it pools.
-ViewOutput evaluateViewArrays(pybind11::handle view, pybind11::handle dispA, pybind11::handle dispB,
-                              bool keepMaps);
+ViewOutput evaluateViewArrays(pybind11::handle view, pybind11::handle dispA, pybind11::handle dispB, bool keepMaps);
 
 // depthToDisparity of a uint8 depth map with a camera argument, side "L" or "R".
 pybind11::array_t<float> depthToDisparityArray(pybind11::handle depth, pybind11::handle camera,
