@@ -17,8 +17,8 @@ struct ArrayImage {
 };
 
 // An 8-bit grey image: a 2-D uint8 array. `label` names the argument in
-// messages. Raises TypeError for anything else than such an array of
-// another element type, ValueError for another number of dimensions.
+// messages. Raises TypeError for what is not a numpy array or has another
+// element type, ValueError for another number of dimensions.
 ArrayImage greyImageArgument(pybind11::handle argument, const std::string& label);
 
 // A float map (a view as grey values 0..255, or disparities): a 2-D float32
