@@ -133,6 +133,12 @@ const char* inputRole(int index)
     return kRoles[index];
 }
 
+std::string cameraCountProblem(const std::string& found)
+{
+    return "needs nine numbers (near and far depth of each camera, focal length, both principal points, both "
+           "camera positions), but " + found;
+}
+
 void loadCameraFile(const std::string& path)
 {
     checkReadableFile(path, kCameraFile);
@@ -140,10 +146,12 @@ void loadCameraFile(const std::string& path)
     if (numbersRead < 0)
         failInput(path, kCameraFile, "cannot be opened");
     if (numbersRead < 9)
-        failInput(path, kCameraFile,
-             "needs nine numbers (near and far depth of each camera, focal length, both principal points, both "
-             "camera positions), but only " + std::to_string(numbersRead) + " could be read");
+        failInput(path, kCameraFile, cameraCountProblem("only " + std::to_string(numbersRead) + " could be read"));
+    checkCameraValues(path);
+}
 
+void checkCameraValues(const std::string& path)
+{
     const struct {
         const char* name;
         float value;
@@ -178,14 +186,22 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
     return image;
 }
 
+std::string imageSizeProblem(const cv::Size& size, const cv::Size& leftSize, const std::string& leftName)
+{
+    if (size != leftSize)
+        return "is " + sizeText(size.width, size.height) + " but " + leftName + " is " +
+               sizeText(leftSize.width, leftSize.height);
+    if (size.width < g_reduceFactor || size.height < g_reduceFactor)
+        return "is " + sizeText(size.width, size.height) + "; images must be at least " +
+               std::to_string(g_reduceFactor) + " pixels wide and high";
+    return "";
+}
+
 void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, const std::string& path)
 {
-    if (image.size() != leftSize)
-        failInput(path, index, "is " + sizeText(image.cols, image.rows) + " but the left view is " + sizeText(leftSize.width, leftSize.height));
-    if (image.cols < g_reduceFactor || image.rows < g_reduceFactor)
-        failInput(path, index,
-             "is " + sizeText(image.cols, image.rows) + "; images must be at least " + std::to_string(g_reduceFactor) +
-                 " pixels wide and high");
+    const std::string problem = imageSizeProblem(image.size(), leftSize);
+    if (!problem.empty())
+        failInput(path, index, problem);
 }
 
 PairImages loadPairImages(const InputPaths& paths, std::ostream& warnings)

@@ -53,9 +53,22 @@ std::string sizeText(long long width, long long height);
 // numbers, near and far depths above 0.
 void loadCameraFile(const std::string& path);
 
+// Checks this thread's camera values, baselines derived: every value finite,
+// near and far depths above 0. Failures name `path` as the camera file.
+void checkCameraValues(const std::string& path);
+
+// "needs nine numbers (...), but " + found: camera values that are not nine.
+std::string cameraCountProblem(const std::string& found);
+
 // Reads one image of the pair as 8-bit grey. Images with more than 8 bits per
 // sample keep their high 8 bits; `deeperThan8Bits` tells the caller so.
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits);
+
+// What is wrong with an image of `size` ("is WxH but the left view is WxH",
+// "is WxH; images must be at least 8 pixels wide and high"), or "" when the
+// metric can work at it. Every image must have the left view's size.
+std::string imageSizeProblem(const cv::Size& size, const cv::Size& leftSize,
+                             const std::string& leftName = "the left view");
 
 // Checks that an image has the left view's size, and that the size is one
 // the metric can work at.

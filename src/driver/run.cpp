@@ -64,8 +64,8 @@ bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, char si
     return false;
 }
 
-// Fails, before any work is timed, when a view would have nothing to pool.
-// The camera values are the usual cause.
+} // namespace
+
 void checkComparablePixels(const PairImages& images, const std::string& cameraPath)
 {
     const struct {
@@ -81,8 +81,6 @@ void checkComparablePixels(const PairImages& images, const std::string& cameraPa
                              " view could be compared: with these camera values its depth maps of sets A and B "
                              "send every pixel outside the image");
 }
-
-} // namespace
 
 PairResult scorePair(const PairImages& images, PairExtras* extras, ViewMetric metric)
 {

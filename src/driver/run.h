@@ -32,6 +32,11 @@ struct PairExtras {
 using ViewMetric = float (*)(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
                              ViewDetails* details);
 
+// Fails, before any work is timed, when a view would have nothing to pool:
+// the camera values (this thread's) send every pixel outside the image. The
+// message names cameraPath as the camera file.
+void checkComparablePixels(const PairImages& images, const std::string& cameraPath);
+
 // Runs the metric on both views. The camera values and the image size must
 // be set. Throws InputError when a view has no pixel that can be compared.
 PairResult scorePair(const PairImages& images, PairExtras* extras = nullptr, ViewMetric metric = evaluateDepthView);

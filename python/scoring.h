@@ -1,0 +1,37 @@
+#pragma once
+
+// The metric on numpy arrays: the computations behind the module's
+// functions. Each checks its arguments with the Python interpreter held,
+// then computes without it, with the camera values and the image size set
+// on its own thread, so that calls on several threads do not meet.
+
+#include "driver/run.h"
+
+#include <pybind11/numpy.h>
+
+#include <array>
+#include <string>
+
+// The result of one view; `maps` is a dict of its maps when they were asked
+// for, else None.
+struct ViewOutput {
+    ViewResult result;
+    pybind11::object maps = pybind11::none();
+};
+
+// The result of one stereo pair.
+struct PairOutput {
+    float score = 0.0f;
+    ViewOutput left, right;
+};
+
+// The score of a pair from its six 8-bit images (left, right, depth maps of
+// the left and right view of set A, then of set B) and a camera argument.
+PairOutput scoreArrays(const std::array<pybind11::handle, 6>& images, pybind11::handle camera);
+
+// evaluateView on float32 maps; with keepMaps, the six maps it pools.
+ViewOutput evaluateViewArrays(pybind11::handle view, pybind11::handle dispA, pybind11::handle dispB, bool keepMaps);
+
+// depthToDisparity of a uint8 depth map with a camera argument, side "L" or "R".
+pybind11::array_t<float> depthToDisparityArray(pybind11::handle depth, pybind11::handle camera,
+                                               const std::string& side);
