@@ -28,6 +28,8 @@ inline void truncate(const DepthRowInputs& in, DepthRowScratch& s, int j)
     s.differ[j] = d != 0.0f;
     s.sampleA[j] = s.truncA[j] * 256 + in.view8[j];
     s.sampleB[j] = s.truncB[j] * 256 + in.view8[j];
+    s.magnitudeA[j] = in.magnitudeA[in.depthA[j]];
+    s.magnitudeB[j] = in.magnitudeB[in.depthB[j]];
 }
 
 inline int clampColumn(int column, int width)
@@ -79,8 +81,8 @@ inline void errorTerms(const DepthRowInputs& in, const DepthRowScratch& s, RowTe
     const bool countInvad = differ ? insideRow(j + s.truncB[j], in.width) : countSelf;
     terms.errorSelf[j] = differ && countSelf ? squaredError(in.view[j], s.selfValue[j]) : 0.0f;
     terms.errorInvad[j] = differ && countInvad ? squaredError(in.view[j], s.invadValue[j]) : 0.0f;
-    const float weightSelf = errorWeight(in.mixed[j], in.magnitudeA[in.depthA[j]], in.weightOffset);
-    const float weightInvad = errorWeight(in.mixed[j], in.magnitudeB[in.depthB[j]], in.weightOffset);
+    const float weightSelf = errorWeight(in.mixed[j], s.magnitudeA[j], in.weightOffset);
+    const float weightInvad = errorWeight(in.mixed[j], s.magnitudeB[j], in.weightOffset);
     terms.weightSelf[j] = countSelf ? weightSelf : 0.0f;
     terms.weightInvad[j] = countInvad ? weightInvad : 0.0f;
     counts.countedTerms += countSelf + countInvad;

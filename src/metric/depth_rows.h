@@ -8,6 +8,8 @@
 // that they run as vector code where the processor has it; each stage has a
 // scalar form with the same results.
 
+#include "metric/value_range.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -23,8 +25,9 @@ struct DepthRowInputs {
     const float* disparity;     // [256]: disparity of a depth value: the rounded
     float disparityScale;       // depth value * disparityScale + disparityOffset
     float disparityOffset;
-    const float* magnitudeA;    // [256]: |disparity| normalised over set A
-    const float* magnitudeB;    // [256]: |disparity| normalised over set B
+    const float* magnitudeA;    // [256]: |disparity| normalised over set A's range
+    const float* magnitudeB;    // [256]: |disparity| normalised over set B's range
+    ValueRange rangeA, rangeB;  // those ranges
     const float* expWeight;     // [6]: exp(-n)
     float weightOffset;         // g_weightOffset
     int width;
@@ -47,10 +50,11 @@ struct DepthRowScratch {
     std::vector<int32_t> shift;          // truncated dispA - dispB
     std::vector<int32_t> differ;         // 1 where dispA != dispB
     std::vector<int32_t> sampleA, sampleB; // truncA/B * 256 + intensity
+    std::vector<float> magnitudeA, magnitudeB; // normalised |disparity|
     std::vector<float> selfValue, invadValue; // the values the passes synthesise
     explicit DepthRowScratch(int width)
         : truncA(width), truncB(width), shift(width), differ(width), sampleA(width), sampleB(width),
-          selfValue(width), invadValue(width)
+          magnitudeA(width), magnitudeB(width), selfValue(width), invadValue(width)
     {
     }
 };
@@ -112,7 +116,8 @@ struct PoolingCursor {
     void finish() { advance(end - next); }
 };
 
-// Stage 1: truncated disparities, shifts, where they differ, samples. Pools
+// Stage 1: truncated disparities, shifts, where they differ, samples,
+// magnitudes. Pools
 // the cursor's terms on the way.
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 

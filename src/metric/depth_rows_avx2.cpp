@@ -88,6 +88,10 @@ MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, 
         const __m256i y = _mm256_add_epi32(p, _mm256_srai_epi32(sample, 8));
         const __m256i distance = _mm256_sub_epi32(x, y);
         const __m256i n = _mm256_min_epi32(_mm256_abs_epi32(distance), _mm256_set1_epi32(5));
+        // A single sample that arrives exactly has weight 1: the value is
+        // its intensity, 1 * I / 1, with no division.
+        if (steps == 0 && _mm256_testz_si256(n, n))
+            return _mm256_cvtepi32_ps(_mm256_and_si256(sample, _mm256_set1_epi32(255)));
         __m256 w = _mm256_permutevar8x32_ps(expWeight, n);
         if (step > 0)
             w = _mm256_and_ps(w, onEdge);
@@ -130,10 +134,18 @@ MORVEX_AVX2 __m256i insideRow(__m256i column, int width)
                             _mm256_cmpgt_epi32(_mm256_set1_epi32(width), column));
 }
 
-MORVEX_AVX2 __m256 weights(__m256 mixed, const float* magnitude, const uint8_t* depth, float offset)
+MORVEX_AVX2 __m256 weights(__m256 mixed, const float* magnitude, float offset)
 {
-    const __m256 m = _mm256_i32gather_ps(magnitude, loadBytes(depth), 4);
-    return _mm256_add_ps(_mm256_mul_ps(mixed, m), _mm256_set1_ps(offset));
+    return _mm256_add_ps(_mm256_mul_ps(mixed, _mm256_loadu_ps(magnitude)), _mm256_set1_ps(offset));
+}
+
+// ValueRange::normalized of |disparity| for eight pixels.
+MORVEX_AVX2 __m256 magnitudes(__m256 disparity, const ValueRange& range)
+{
+    if (range.hi == range.lo)
+        return _mm256_setzero_ps();
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), disparity);
+    return _mm256_div_ps(_mm256_sub_ps(magnitude, _mm256_set1_ps(range.lo)), _mm256_set1_ps(range.hi - range.lo));
 }
 
 MORVEX_AVX2 int countLanes(__m256i mask)
@@ -157,6 +169,10 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     int32_t* differ = s.differ.data();
     int32_t* sampleA = s.sampleA.data();
     int32_t* sampleB = s.sampleB.data();
+    float* magnitudeA = s.magnitudeA.data();
+    float* magnitudeB = s.magnitudeB.data();
+    const ValueRange rangeA = in.rangeA;
+    const ValueRange rangeB = in.rangeB;
     const __m256i one = _mm256_set1_epi32(1);
     PoolingCursor cursor = pooling;
     int j = 0;
@@ -175,6 +191,8 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
         const __m256i level = loadBytes(view8 + j);
         storeInts(sampleA + j, _mm256_add_epi32(_mm256_slli_epi32(tA, 8), level));
         storeInts(sampleB + j, _mm256_add_epi32(_mm256_slli_epi32(tB, 8), level));
+        _mm256_storeu_ps(magnitudeA + j, magnitudes(dispA, rangeA));
+        _mm256_storeu_ps(magnitudeB + j, magnitudes(dispB, rangeB));
     }
     for (; j < in.width; ++j)
         depth_row_pixel::truncate(in, s, j);
@@ -227,12 +245,10 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
                                                                RowTerms& terms)
 {
     const int width = in.width;
-    const uint8_t* depthA = in.depthA;
-    const uint8_t* depthB = in.depthB;
     const float* view = in.view;
     const float* mixed = in.mixed;
-    const float* magnitudeA = in.magnitudeA;
-    const float* magnitudeB = in.magnitudeB;
+    const float* magnitudeA = s.magnitudeA.data();
+    const float* magnitudeB = s.magnitudeB.data();
     const float weightOffset = in.weightOffset;
     const int32_t* truncA = s.truncA.data();
     const int32_t* truncB = s.truncB.data();
@@ -273,8 +289,8 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
         }
 
         const __m256 mix = _mm256_loadu_ps(mixed + j);
-        const __m256 wSelf = weights(mix, magnitudeA, depthA + j, weightOffset);
-        const __m256 wInvad = weights(mix, magnitudeB, depthB + j, weightOffset);
+        const __m256 wSelf = weights(mix, magnitudeA + j, weightOffset);
+        const __m256 wInvad = weights(mix, magnitudeB + j, weightOffset);
         _mm256_storeu_ps(weightSelf + j, _mm256_and_ps(wSelf, _mm256_castsi256_ps(countSelf)));
         _mm256_storeu_ps(weightInvad + j, _mm256_and_ps(wInvad, _mm256_castsi256_ps(countInvad)));
 

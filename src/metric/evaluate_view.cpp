@@ -203,8 +203,10 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
     std::array<int32_t, 256> truncated;
     for (int v = 0; v < 256; ++v)
         truncated[v] = static_cast<int32_t>(truncateDisparity(disparity[v]));
-    const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, depthMagnitudeRange(depthA, disparity));
-    const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, depthMagnitudeRange(depthB, disparity));
+    const ValueRange rangeA = depthMagnitudeRange(depthA, disparity);
+    const ValueRange rangeB = depthMagnitudeRange(depthB, disparity);
+    const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, rangeA);
+    const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, rangeB);
     const DisparityMapping mapping = disparityMapping(side);
     const DepthDisparities disparities{depthA,
                                        depthB,
@@ -213,6 +215,8 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
                                        static_cast<float>(mapping.offset),
                                        truncated.data(),
                                        magnitudeA.data(),
-                                       magnitudeB.data()};
+                                       magnitudeB.data(),
+                                       rangeA,
+                                       rangeB};
     return finishView(phaseStart, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, details);
 }

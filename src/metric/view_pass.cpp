@@ -166,6 +166,8 @@ struct DepthRowSearch {
                                     in.tables->disparityOffset,
                                     in.tables->magnitudeA,
                                     in.tables->magnitudeB,
+                                    in.tables->rangeA,
+                                    in.tables->rangeB,
                                     row.expWeight,
                                     g_weightOffset,
                                     row.width};

@@ -21,6 +21,7 @@ struct DepthDisparities {
     const int32_t* truncated;     // [256]: the same, truncated
     const float* magnitudeA;      // [256]: |disparity| normalised over set A
     const float* magnitudeB;      // [256]: |disparity| normalised over set B
+    ValueRange rangeA, rangeB;    // the ranges of |disparity| over sets A and B
 };
 
 struct FloatDisparities {
