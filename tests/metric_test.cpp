@@ -78,7 +78,7 @@ struct WorkedDepthRow {
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8};
         const RowTerms none(0);
-        PoolingCursor nothing(none, 0, 0, {});
+        PoolingCursor nothing(none, 0, 0, 1, {});
         truncateDepthRow(in, scratch, nothing);
         searchPasses(in, scratch, nothing);
     }

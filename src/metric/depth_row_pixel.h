@@ -87,6 +87,7 @@ inline void errorTerms(const DepthRowInputs& in, const DepthRowScratch& s, RowTe
     terms.weightInvad[j] = countInvad ? weightInvad : 0.0f;
     counts.countedTerms += countSelf + countInvad;
     counts.disagreeingPixels += differ;
+    terms.makeAddends(j);
 }
 
 } // namespace depth_row_pixel

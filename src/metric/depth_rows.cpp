@@ -10,7 +10,8 @@
 // The AVX2 forms, in depth_rows_avx2.cpp.
 void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
-RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);
+RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
+                              PoolingCursor& pooling);
 #endif
 
 namespace {
@@ -64,14 +65,25 @@ void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCur
         depth_row_pixel::passes(in, scratch, j);
 }
 
-RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms)
+RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
+                          PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
     if (depthRowsUseVectorCode())
-        return depthErrorTermsAvx2(in, scratch, terms);
+        return depthErrorTermsAvx2(in, scratch, terms, pooling);
 #endif
+    pooling.finish();
     RowCounts counts;
     for (int j = 0; j < in.width; ++j)
         depth_row_pixel::errorTerms(in, scratch, terms, counts, j);
     return counts;
+}
+
+PoolingShares poolingShares(const RowTerms& terms, int width)
+{
+    // Per eight pixels the truncation does little work, the search the most.
+    const int first = width / 8;
+    const int second = first + width / 2;
+    return {PoolingCursor(terms, 0, first, 1, {}), PoolingCursor(terms, first, second, 4, {}),
+            PoolingCursor(terms, second, width, 3, {})};
 }

@@ -60,10 +60,26 @@ struct DepthRowScratch {
 };
 
 // The error terms of a row: self and invading error and weight per pixel. A
-// term that does not count has weight 0 and error 0.
+// term that does not count has weight 0 and error 0. `addends` holds, per
+// pixel, what the pooling adds in turn: the self weight and weighted error,
+// then the invading ones, in double.
 struct RowTerms {
     std::vector<float> errorSelf, weightSelf, errorInvad, weightInvad;
-    explicit RowTerms(int width) : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width) {}
+    std::vector<double> addends;
+    explicit RowTerms(int width)
+        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), addends(4 * size_t(width))
+    {
+    }
+
+    void makeAddends(int j)
+    {
+        const double wSelf = weightSelf[j];
+        const double wInvad = weightInvad[j];
+        addends[4 * size_t(j)] = wSelf;
+        addends[4 * size_t(j) + 1] = static_cast<double>(errorSelf[j]) * wSelf;
+        addends[4 * size_t(j) + 2] = wInvad;
+        addends[4 * size_t(j) + 3] = static_cast<double>(errorInvad[j]) * wInvad;
+    }
 };
 
 struct RowCounts {
@@ -90,26 +106,25 @@ struct PoolingSums {
 // stages below (on the previous row's terms), they cost little more than
 // that work alone. The sums stay in registers inside a stage's loop.
 struct PoolingCursor {
-    const float* errorSelf;
-    const float* weightSelf;
-    const float* errorInvad;
-    const float* weightInvad;
+    const double* addends;
     int next;
     int end;
+    int perGroup; // pixels pooled per group of eight pixels of a stage
     PoolingSums sums;
 
-    PoolingCursor(const RowTerms& terms, int begin, int end, PoolingSums sums)
-        : errorSelf(terms.errorSelf.data()), weightSelf(terms.weightSelf.data()),
-          errorInvad(terms.errorInvad.data()), weightInvad(terms.weightInvad.data()), next(begin), end(end),
-          sums(sums)
+    PoolingCursor(const RowTerms& terms, int begin, int end, int perGroup, PoolingSums sums)
+        : addends(terms.addends.data()), next(begin), end(end), perGroup(perGroup), sums(sums)
     {
     }
 
     void advance(int count)
     {
         for (const int stop = std::min(next + count, end); next < stop; ++next) {
-            sums.add(errorSelf[next], weightSelf[next]);
-            sums.add(errorInvad[next], weightInvad[next]);
+            const double* a = addends + 4 * size_t(next);
+            sums.weightSum += a[0];
+            sums.weightedErrorSum += a[1];
+            sums.weightSum += a[2];
+            sums.weightedErrorSum += a[3];
         }
     }
 
@@ -125,8 +140,17 @@ void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, Poolin
 // cursor's terms on the way.
 void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 
-// Stage 3: the error terms, and how many count.
-RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms);
+// Stage 3: the error terms, and how many count. Pools the cursor's terms on
+// the way.
+RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
+                          PoolingCursor& pooling);
+
+// Pools a row's terms inside the three stages of the next row, each stage
+// taking a share that fits in the shadow of its own work.
+struct PoolingShares {
+    PoolingCursor truncate, search, errorTerms;
+};
+PoolingShares poolingShares(const RowTerms& terms, int width);
 
 // Whether the stages run as vector code: where the processor has it, unless
 // the environment sets MORVEX_SCALAR or a caller (a test) switched it off.

@@ -12,9 +12,6 @@
 namespace {
 
 constexpr int kLanes = 8;
-// Pixels of the previous row pooled per eight pixels of a stage; two stages
-// share the row.
-constexpr int kPooledPerIteration = kLanes / 2;
 
 MORVEX_AVX2 __m256i loadBytes(const uint8_t* p)
 {
@@ -148,6 +145,26 @@ MORVEX_AVX2 __m256 magnitudes(__m256 disparity, const ValueRange& range)
     return _mm256_div_ps(_mm256_sub_ps(magnitude, _mm256_set1_ps(range.lo)), _mm256_set1_ps(range.hi - range.lo));
 }
 
+// RowTerms::makeAddends for four pixels from their final terms: per pixel
+// the self weight, weighted error, invading weight and weighted error.
+MORVEX_AVX2 void makeAddends(const RowTerms& terms, int j, double* addends)
+{
+    const __m256d wSelf = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightSelf.data() + j));
+    const __m256d wInvad = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightInvad.data() + j));
+    const __m256d pSelf = _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorSelf.data() + j)), wSelf);
+    const __m256d pInvad = _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorInvad.data() + j)), wInvad);
+    // Transposed: rows of (wSelf, pSelf, wInvad, pInvad), one per pixel.
+    const __m256d self01 = _mm256_unpacklo_pd(wSelf, pSelf);   // w0 p0 w2 p2
+    const __m256d self23 = _mm256_unpackhi_pd(wSelf, pSelf);   // w1 p1 w3 p3
+    const __m256d invad01 = _mm256_unpacklo_pd(wInvad, pInvad);
+    const __m256d invad23 = _mm256_unpackhi_pd(wInvad, pInvad);
+    double* out = addends + 4 * size_t(j);
+    _mm256_storeu_pd(out, _mm256_permute2f128_pd(self01, invad01, 0x20));
+    _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(self23, invad23, 0x20));
+    _mm256_storeu_pd(out + 8, _mm256_permute2f128_pd(self01, invad01, 0x31));
+    _mm256_storeu_pd(out + 12, _mm256_permute2f128_pd(self23, invad23, 0x31));
+}
+
 MORVEX_AVX2 int countLanes(__m256i mask)
 {
     return __builtin_popcount(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask))));
@@ -177,7 +194,7 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= in.width; j += kLanes) {
-        cursor.advance(kPooledPerIteration);
+        cursor.advance(cursor.perGroup);
         const __m256 dispA = disparities(depthA + j, scale, offset);
         const __m256 dispB = disparities(depthB + j, scale, offset);
         const __m256 d = _mm256_sub_ps(dispA, dispB);
@@ -219,7 +236,7 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= width; j += kLanes) {
-        cursor.advance(kPooledPerIteration);
+        cursor.advance(cursor.perGroup);
         const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256()));
         // Where all eight agree, no error is made of the values.
         if (_mm256_movemask_ps(differ) == 0)
@@ -242,7 +259,7 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
 }
 
 __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& s,
-                                                               RowTerms& terms)
+                                                               RowTerms& terms, PoolingCursor& pooling)
 {
     const int width = in.width;
     const float* view = in.view;
@@ -259,10 +276,13 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
     float* errorInvad = terms.errorInvad.data();
     float* weightSelf = terms.weightSelf.data();
     float* weightInvad = terms.weightInvad.data();
+    double* addends = terms.addends.data();
 
     RowCounts counts;
+    PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= width; j += kLanes) {
+        cursor.advance(cursor.perGroup);
         const __m256i column = columns(j);
         const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
         const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);
@@ -305,8 +325,12 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
                     RowCounts ignored;
                     depth_row_pixel::errorTerms(in, s, terms, ignored, j + lane);
                 }
+        makeAddends(terms, j, addends);
+        makeAddends(terms, j + 4, addends);
     }
     for (; j < width; ++j)
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
+    cursor.finish();
+    pooling = cursor;
     return counts;
 }

@@ -105,6 +105,7 @@ RowCounts searchRow(const Row& in, const RowContext& row, RowTerms& terms)
         terms.errorInvad[j] = errorInvad;
         terms.weightSelf[j] = countSelf ? errorWeight(row.mixed[j], in.magnitudeA(j), offset) : 0.0f;
         terms.weightInvad[j] = countInvad ? errorWeight(row.mixed[j], in.magnitudeB(j), offset) : 0.0f;
+        terms.makeAddends(static_cast<int>(j));
         counts.countedTerms += countSelf + countInvad;
     }
     return counts;
@@ -114,12 +115,9 @@ RowCounts searchRow(const Row& in, const RowContext& row, RowTerms& terms)
 // does nothing else.
 [[gnu::noinline]] void poolRow(const RowTerms& terms, int width, PoolingSums& total)
 {
-    PoolingSums sums = total;
-    for (int j = 0; j < width; ++j) {
-        sums.add(terms.errorSelf[j], terms.weightSelf[j]);
-        sums.add(terms.errorInvad[j], terms.weightInvad[j]);
-    }
-    total = sums;
+    PoolingCursor cursor(terms, 0, width, width, total);
+    cursor.finish();
+    total = cursor.sums;
 }
 
 // The maps of one row: errors and weights of every pixel, and which terms
@@ -171,13 +169,15 @@ struct DepthRowSearch {
                                     row.expWeight,
                                     g_weightOffset,
                                     row.width};
-        const int half = previousWidth / 2;
-        PoolingCursor firstHalf(previous, 0, half, sums);
-        truncateDepthRow(inputs, scratch, firstHalf);
-        PoolingCursor secondHalf(previous, half, previousWidth, firstHalf.sums);
-        searchPasses(inputs, scratch, secondHalf);
-        sums = secondHalf.sums;
-        return depthErrorTerms(inputs, scratch, terms);
+        PoolingShares pooling = poolingShares(previous, previousWidth);
+        pooling.truncate.sums = sums;
+        truncateDepthRow(inputs, scratch, pooling.truncate);
+        pooling.search.sums = pooling.truncate.sums;
+        searchPasses(inputs, scratch, pooling.search);
+        pooling.errorTerms.sums = pooling.search.sums;
+        const RowCounts counts = depthErrorTerms(inputs, scratch, terms, pooling.errorTerms);
+        sums = pooling.errorTerms.sums;
+        return counts;
     }
 };
 
