@@ -24,11 +24,11 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
+ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment)
 {
     static int counter = 0;
     const std::string base = makeTempDir("run" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(MORVEX_BINARY) + " " + quotedArgs + " >" +
+    const std::string command = environment + " " + shellQuoted(program) + " " + quotedArgs + " >" +
                                 shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
     ToolRun run;
     const int raw = std::system(command.c_str());
@@ -37,6 +37,11 @@ ToolRun runToolShell(const std::string& quotedArgs, const std::string& environme
     run.out = readFile(base + "/out");
     run.err = readFile(base + "/err");
     return run;
+}
+
+ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
+{
+    return runProgramShell(MORVEX_BINARY, quotedArgs, environment);
 }
 
 ToolRun runTool(const std::vector<std::string>& args)

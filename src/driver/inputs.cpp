@@ -1,9 +1,10 @@
 #include "driver/inputs.h"
 
 #include "driver/camera.h"
+#include "driver/plugin_loader.h"
+#include "driver/png_reader.h"
 #include "driver/settings.h"
-
-#include <opencv2/imgcodecs.hpp>
+#include "plugins/plugin_api.h"
 
 #include <unistd.h>
 
@@ -46,15 +47,48 @@ std::string decoderSummary(const std::string& text)
     return line;
 }
 
-// Image decoders print their complaints straight to the standard error
-// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
-// decoded they are diverted into a temporary file, so that an error stays one
-// line and can quote the decoder. A JPEG decoder only warns about a truncated
-// file, so this is also how truncation is told apart there; other warnings of
-// a decoded image (an odd colour profile, say) are dropped. The standard
-// error is one per process, so the threads of a sequence run decode in turn.
-cv::Mat decodeImage(const std::string& path, int index, int flags)
+// Whether the file starts as a PNG file does, whatever its name.
+bool startsAsPng(const std::string& path)
 {
+    unsigned char head[8] = {};
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head), sizeof head);
+    return hasPngSignature(head, static_cast<std::size_t>(file.gcount()));
+}
+
+// PNG files, the usual inputs, are decoded here; 16-bit ones are read once,
+// already cut to 8 bits.
+cv::Mat decodePng(const std::string& path, int index, bool& deeperThan8Bits)
+{
+    try {
+        return readGreyPng(path, false, deeperThan8Bits);
+    } catch (const PngError& e) {
+        if (e.truncated)
+            failInput(path, index, std::string("is truncated: ") + e.what());
+        failInput(path, index, std::string("is a PNG file that cannot be decoded: ") + e.what());
+    }
+}
+
+// Other formats are decoded by OpenCV's image codecs in a plugin, loaded
+// when the first such file comes. Those decoders print their complaints
+// straight to the standard error ("Premature end of JPEG file"). While a
+// file is decoded they are diverted into a temporary file, so that an error
+// stays one line and can quote the decoder. A JPEG decoder only warns about
+// a truncated file, so this is also how truncation is told apart there;
+// other warnings of a decoded image (an odd colour profile, say) are
+// dropped. The standard error is one per process, so threads decode such
+// files in turn.
+cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth)
+{
+    ReadImageFunction readImage = nullptr;
+    try {
+        readImage = reinterpret_cast<ReadImageFunction>(pluginFunction(kImageCodecsPlugin, kReadImageSymbol));
+    } catch (const PluginError& e) {
+        failInput(path, index,
+                  std::string("is not a PNG file, and the plugin that reads other image formats cannot be loaded: ") +
+                      e.what());
+    }
+
     std::unique_lock<std::mutex> hold(standardErrorLock());
     std::fflush(stderr);
     std::FILE* capture = std::tmpfile();
@@ -62,15 +96,7 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
     const bool diverted = saved >= 0 && ::dup2(::fileno(capture), STDERR_FILENO) >= 0;
     cv::Mat image;
     std::string said;
-    try {
-        image = cv::imread(path, flags);
-    } catch (const cv::Exception& e) {
-        said = e.err;
-    } catch (const std::exception& e) {
-        said = e.what();
-    } catch (...) {
-        said = "unknown error";
-    }
+    readImage(path.c_str(), keepDepth, &image, &said); // leaves image empty when it fails
     if (diverted) {
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
@@ -95,7 +121,6 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
         failInput(path, index, "is truncated: " + decoderSummary(said));
     return image;
 }
-
 
 } // namespace
 
@@ -169,12 +194,14 @@ void loadCameraFile(const std::string& path)
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
 {
     checkReadableFile(path, index);
+    if (startsAsPng(path))
+        return decodePng(path, index, deeperThan8Bits);
     // Reading at the file's own depth first tells whether it has more than
     // 8 bits per sample; only such files are read a second time, as 8-bit.
-    cv::Mat image = decodeImage(path, index, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
+    cv::Mat image = decodeWithPlugin(path, index, true);
     deeperThan8Bits = image.depth() != CV_8U;
     if (deeperThan8Bits)
-        image = decodeImage(path, index, cv::IMREAD_GRAYSCALE);
+        image = decodeWithPlugin(path, index, false);
     return image;
 }
 
