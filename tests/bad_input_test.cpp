@@ -137,6 +137,17 @@ TEST(BadInput, Images)
     }
 }
 
+TEST(BadInput, OfSeveralBadImagesTheFirstIsNamed)
+{
+    // The images are decoded at once; the error is still the first input's.
+    std::vector<std::string> args = writeScene("several", smallScene());
+    spit(args[kRightView], "not an image");
+    spit(args[kDepthLeftA], "");
+    fs::remove(args[kDepthRightB]);
+    for (int run = 0; run < 3; ++run)
+        expectOneLineError(runTool(args), args[kRightView], "right view", "not an image that can be decoded");
+}
+
 TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
 {
     const SampleScene scene = smallScene();

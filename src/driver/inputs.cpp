@@ -9,15 +9,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -122,6 +126,30 @@ cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth)
     return image;
 }
 
+// Runs task(0) .. task(count - 1) on up to `count` threads, as many as
+// there are cores; task must not throw.
+template <typename Task>
+void runConcurrently(int count, const Task& task)
+{
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < count; i = next++)
+            task(i);
+    };
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(std::max(cores, 1), count); ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (...) {
+            break; // fewer threads do the same work
+        }
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
 } // namespace
 
 void failInput(const std::string& path, int index, const std::string& problem)
@@ -217,13 +245,31 @@ void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, c
 
 PairImages loadPairImages(const InputPaths& paths, std::ostream& warnings)
 {
+    struct Loaded {
+        cv::Mat image;
+        bool deeper = false;
+        std::exception_ptr error;
+    };
+    std::array<Loaded, 6> loaded;
+    runConcurrently(6, [&](int i) {
+        try {
+            loaded[i].image = loadGreyImage(paths[i], i, loaded[i].deeper);
+        } catch (...) {
+            loaded[i].error = std::current_exception();
+        }
+    });
+
+    // Checked in command-line order, so that of several bad inputs the first
+    // is named, as when they are read one by one.
     PairImages images;
     cv::Mat* const targets[] = {&images.viewLeft,   &images.viewRight,  &images.depthLeftA,
                                 &images.depthRightA, &images.depthLeftB, &images.depthRightB};
     bool warned = false;
     for (int i = 0; i < 6; ++i) {
-        bool deeper = false;
-        *targets[i] = loadGreyImage(paths[i], i, deeper);
+        if (loaded[i].error)
+            std::rethrow_exception(loaded[i].error);
+        const bool deeper = loaded[i].deeper;
+        *targets[i] = loaded[i].image;
         checkImageSize(*targets[i], i, images.viewLeft.size(), paths[i]);
         if (deeper && !warned) {
             warnings << "morvex: warning: " << paths[i] << " (" << inputRole(i)
