@@ -377,14 +377,18 @@ TEST(PngReader, MessagesSayWhatIsWrong)
     EXPECT_TRUE(hasPngSignature(reinterpret_cast<const unsigned char*>(png.data()), 8));
 }
 
-TEST(PngWriter, WritesGreyAndColourImagesThatOpenCvReadsBack)
+TEST(PngWriter, WritesTheBytesOpenCvWrites)
 {
-    cv::Mat grey(31, 17, CV_8U), colour(31, 17, CV_8UC3);
+    cv::Mat grey(31, 17, CV_8U), colour(31, 17, CV_8UC3), ramp(40, 300, CV_8UC3);
     cv::randu(grey, 0, 256);
     cv::randu(colour, 0, 256);
-    for (const cv::Mat& image : {grey, colour}) {
-        const std::string path = tempFile("written.png");
+    for (int c = 0; c < ramp.cols; ++c)
+        ramp.col(c).setTo(cv::Scalar(c % 256, c / 2, 255 - c % 256));
+    for (const cv::Mat& image : {grey, colour, ramp}) {
+        const std::string path = tempFile("written.png"), opencvPath = tempFile("opencv.png");
         ASSERT_TRUE(writePng(path, image));
+        ASSERT_TRUE(cv::imwrite(opencvPath, image));
+        EXPECT_EQ(readFile(path), readFile(opencvPath));
         const cv::Mat back = cv::imread(path, cv::IMREAD_UNCHANGED);
         ASSERT_EQ(back.type(), image.type());
         EXPECT_EQ(cv::norm(back, image, cv::NORM_INF), 0.0);
