@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 const char* const kImageCodecsPlugin = MORVEX_IMAGE_CODECS_PLUGIN;
