@@ -118,7 +118,9 @@ TEST(BadInput, Images)
         {kDepthLeftA, "empty", [](const std::string& p) { spit(p, ""); }, "not an image that can be decoded"},
         {kDepthRightA, "text", [](const std::string& p) { spit(p, "50 500\n"); }, "not an image that can be decoded"},
         {kDepthLeftB, "truncated_png", [&](const std::string& p) { spit(p, png.substr(0, png.size() / 2)); },
-         "not an image that can be decoded"},
+         "is truncated: the file ends before its PNG data does"},
+        {kDepthLeftA, "corrupt_png", [&](const std::string& p) { spit(p, png.substr(0, 30) + "?" + png.substr(31)); },
+         "is a PNG file that cannot be decoded: libpng error: IHDR: CRC error"},
         {kDepthRightB, "truncated_jpeg",
          [&](const std::string& p) { spit(p, std::string(jpeg.begin(), jpeg.begin() + jpeg.size() / 2)); },
          "is truncated"},
@@ -133,6 +135,17 @@ TEST(BadInput, Images)
         c.damage(args[c.index]);
         expectOneLineError(runTool(args), args[c.index], inputRole(c.index), c.problem);
     }
+}
+
+TEST(BadInput, OfSeveralBadImagesTheFirstIsNamed)
+{
+    // The images are decoded at once; the error is still the first input's.
+    std::vector<std::string> args = writeScene("several", smallScene());
+    spit(args[kRightView], "not an image");
+    spit(args[kDepthLeftA], "");
+    fs::remove(args[kDepthRightB]);
+    for (int run = 0; run < 3; ++run)
+        expectOneLineError(runTool(args), args[kRightView], "right view", "not an image that can be decoded");
 }
 
 TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)

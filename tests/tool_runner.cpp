@@ -24,13 +24,11 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-namespace {
-
-ToolRun runCommand(const std::string& binary, const std::string& quotedArgs, const std::string& environment)
+ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment)
 {
     static int counter = 0;
     const std::string base = makeTempDir("run" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(binary) + " " + quotedArgs + " >" +
+    const std::string command = environment + " " + shellQuoted(program) + " " + quotedArgs + " >" +
                                 shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
     ToolRun run;
     const int raw = std::system(command.c_str());
@@ -41,11 +39,9 @@ ToolRun runCommand(const std::string& binary, const std::string& quotedArgs, con
     return run;
 }
 
-} // namespace
-
 ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
 {
-    return runCommand(MORVEX_BINARY, quotedArgs, environment);
+    return runProgramShell(MORVEX_BINARY, quotedArgs, environment);
 }
 
 ToolRun runProgram(const std::string& binary, const std::vector<std::string>& args)
@@ -53,7 +49,7 @@ ToolRun runProgram(const std::string& binary, const std::vector<std::string>& ar
     std::string quoted;
     for (const std::string& arg : args)
         quoted += " " + shellQuoted(arg);
-    return runCommand(binary, quoted, "");
+    return runProgramShell(binary, quoted, "");
 }
 
 ToolRun runTool(const std::vector<std::string>& args)

@@ -24,6 +24,9 @@ ToolRun runProgram(const std::string& binary, const std::vector<std::string>& ar
 // environment prefix such as "env -u DISPLAY".
 ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment = "");
 
+// Another build of the tool, at program, run likewise.
+ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment = "");
+
 std::string shellQuoted(const std::string& text);
 
 // A fresh empty directory under the test temp dir, private to this process.

@@ -1,22 +1,27 @@
 #include "driver/inputs.h"
 
 #include "driver/camera.h"
+#include "driver/plugin_loader.h"
+#include "driver/png_reader.h"
 #include "driver/settings.h"
-
-#include <opencv2/imgcodecs.hpp>
+#include "plugins/plugin_api.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -46,15 +51,48 @@ std::string decoderSummary(const std::string& text)
     return line;
 }
 
-// Image decoders print their complaints straight to the standard error
-// ("libpng error: Read Error", "Premature end of JPEG file"). While a file is
-// decoded they are diverted into a temporary file, so that an error stays one
-// line and can quote the decoder. A JPEG decoder only warns about a truncated
-// file, so this is also how truncation is told apart there; other warnings of
-// a decoded image (an odd colour profile, say) are dropped. The standard
-// error is one per process, so the threads of a sequence run decode in turn.
-cv::Mat decodeImage(const std::string& path, int index, int flags)
+// Whether the file starts as a PNG file does, whatever its name.
+bool startsAsPng(const std::string& path)
 {
+    unsigned char head[8] = {};
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(head), sizeof head);
+    return hasPngSignature(head, static_cast<std::size_t>(file.gcount()));
+}
+
+// PNG files, the usual inputs, are decoded here; 16-bit ones are read once,
+// already cut to 8 bits.
+cv::Mat decodePng(const std::string& path, int index, bool& deeperThan8Bits)
+{
+    try {
+        return readGreyPng(path, false, deeperThan8Bits);
+    } catch (const PngError& e) {
+        if (e.truncated)
+            failInput(path, index, std::string("is truncated: ") + e.what());
+        failInput(path, index, std::string("is a PNG file that cannot be decoded: ") + e.what());
+    }
+}
+
+// Other formats are decoded by OpenCV's image codecs in a plugin, loaded
+// when the first such file comes. Those decoders print their complaints
+// straight to the standard error ("Premature end of JPEG file"). While a
+// file is decoded they are diverted into a temporary file, so that an error
+// stays one line and can quote the decoder. A JPEG decoder only warns about
+// a truncated file, so this is also how truncation is told apart there;
+// other warnings of a decoded image (an odd colour profile, say) are
+// dropped. The standard error is one per process, so threads decode such
+// files in turn.
+cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth)
+{
+    ReadImageFunction readImage = nullptr;
+    try {
+        readImage = reinterpret_cast<ReadImageFunction>(pluginFunction(kImageCodecsPlugin, kReadImageSymbol));
+    } catch (const PluginError& e) {
+        failInput(path, index,
+                  std::string("is not a PNG file, and the plugin that reads other image formats cannot be loaded: ") +
+                      e.what());
+    }
+
     std::unique_lock<std::mutex> hold(standardErrorLock());
     std::fflush(stderr);
     std::FILE* capture = std::tmpfile();
@@ -62,15 +100,7 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
     const bool diverted = saved >= 0 && ::dup2(::fileno(capture), STDERR_FILENO) >= 0;
     cv::Mat image;
     std::string said;
-    try {
-        image = cv::imread(path, flags);
-    } catch (const cv::Exception& e) {
-        said = e.err;
-    } catch (const std::exception& e) {
-        said = e.what();
-    } catch (...) {
-        said = "unknown error";
-    }
+    readImage(path.c_str(), keepDepth, &image, &said); // leaves image empty when it fails
     if (diverted) {
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
@@ -96,6 +126,29 @@ cv::Mat decodeImage(const std::string& path, int index, int flags)
     return image;
 }
 
+// Runs task(0) .. task(count - 1) on up to `count` threads, as many as
+// there are cores; task must not throw.
+template <typename Task>
+void runConcurrently(int count, const Task& task)
+{
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < count; i = next++)
+            task(i);
+    };
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(std::max(cores, 1), count); ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (...) {
+            break; // fewer threads do the same work
+        }
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+}
 
 } // namespace
 
@@ -177,12 +230,14 @@ void checkCameraValues(const std::string& path)
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
 {
     checkReadableFile(path, index);
+    if (startsAsPng(path))
+        return decodePng(path, index, deeperThan8Bits);
     // Reading at the file's own depth first tells whether it has more than
     // 8 bits per sample; only such files are read a second time, as 8-bit.
-    cv::Mat image = decodeImage(path, index, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH);
+    cv::Mat image = decodeWithPlugin(path, index, true);
     deeperThan8Bits = image.depth() != CV_8U;
     if (deeperThan8Bits)
-        image = decodeImage(path, index, cv::IMREAD_GRAYSCALE);
+        image = decodeWithPlugin(path, index, false);
     return image;
 }
 
@@ -206,13 +261,31 @@ void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, c
 
 PairImages loadPairImages(const InputPaths& paths, std::ostream& warnings)
 {
+    struct Loaded {
+        cv::Mat image;
+        bool deeper = false;
+        std::exception_ptr error;
+    };
+    std::array<Loaded, 6> loaded;
+    runConcurrently(6, [&](int i) {
+        try {
+            loaded[i].image = loadGreyImage(paths[i], i, loaded[i].deeper);
+        } catch (...) {
+            loaded[i].error = std::current_exception();
+        }
+    });
+
+    // Checked in command-line order, so that of several bad inputs the first
+    // is named, as when they are read one by one.
     PairImages images;
     cv::Mat* const targets[] = {&images.viewLeft,   &images.viewRight,  &images.depthLeftA,
                                 &images.depthRightA, &images.depthLeftB, &images.depthRightB};
     bool warned = false;
     for (int i = 0; i < 6; ++i) {
-        bool deeper = false;
-        *targets[i] = loadGreyImage(paths[i], i, deeper);
+        if (loaded[i].error)
+            std::rethrow_exception(loaded[i].error);
+        const bool deeper = loaded[i].deeper;
+        *targets[i] = loaded[i].image;
         checkImageSize(*targets[i], i, images.viewLeft.size(), paths[i]);
         if (deeper && !warned) {
             warnings << "morvex: warning: " << paths[i] << " (" << inputRole(i)

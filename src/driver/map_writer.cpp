@@ -1,10 +1,10 @@
 #include "driver/map_writer.h"
 
 #include "driver/inputs.h"
+#include "driver/png_writer.h"
 #include "driver/settings.h"
 #include "metric/show_map.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -88,15 +88,9 @@ cv::Mat errorHeatmap(const cv::Mat& view, const ViewDetails& details)
     return heatmap;
 }
 
-static void writePng(const std::filesystem::path& path, const cv::Mat& image)
+static void writeMapImage(const std::filesystem::path& path, const cv::Mat& image)
 {
-    bool written = false;
-    try {
-        written = cv::imwrite(path.string(), image);
-    } catch (const cv::Exception&) {
-        written = false;
-    }
-    if (!written)
+    if (!writePng(path.string(), image))
         throw InputError(path.string() + ": cannot write the map image");
 }
 
@@ -114,9 +108,9 @@ void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::M
 {
     makeMapDirectory(dir);
     const std::filesystem::path base(dir);
-    writePng(base / (prefix + "_matSelfSim.png"), renderMap(details.matSelfSim, false));
-    writePng(base / (prefix + "_matInvadSim.png"), renderMap(details.matInvadSim, false));
-    writePng(base / (prefix + "_matSelfWeight.png"), renderMap(details.matSelfWeight, true));
-    writePng(base / (prefix + "_matInvadWeight.png"), renderMap(details.matInvadWeight, true));
-    writePng(base / (prefix + "_heatmap.png"), errorHeatmap(view, details));
+    writeMapImage(base / (prefix + "_matSelfSim.png"), renderMap(details.matSelfSim, false));
+    writeMapImage(base / (prefix + "_matInvadSim.png"), renderMap(details.matInvadSim, false));
+    writeMapImage(base / (prefix + "_matSelfWeight.png"), renderMap(details.matSelfWeight, true));
+    writeMapImage(base / (prefix + "_matInvadWeight.png"), renderMap(details.matInvadWeight, true));
+    writeMapImage(base / (prefix + "_heatmap.png"), errorHeatmap(view, details));
 }

@@ -1,8 +1,8 @@
 #include "metric/show_map.h"
 
+#include "driver/plugin_loader.h"
 #include "driver/settings.h"
-
-#include <opencv2/highgui.hpp>
+#include "driver/window_plugin.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -60,8 +60,7 @@ void showMap(cv::Mat map, const char* windowName, bool autoRange)
 {
     if (!g_showMaps)
         return;
-    cv::imshow(std::string(windowName), renderMap(map, autoRange));
-    cv::waitKey(0);
+    showInWindow(windowName, renderMap(map, autoRange));
 }
 
 namespace {
@@ -72,10 +71,8 @@ const int kProbeSeconds = 10;
 bool openProbeWindow()
 {
     try {
-        cv::namedWindow(kProbeWindow);
-        cv::destroyWindow(kProbeWindow);
-        return true;
-    } catch (const cv::Exception&) {
+        return openAndCloseWindow(kProbeWindow);
+    } catch (const std::exception&) {
         return false;
     }
 }
@@ -93,6 +90,14 @@ std::string displayProblem()
         display = std::string("WAYLAND_DISPLAY=") + wayland;
     else
         return "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+
+    // Loaded here, so that the child below has it too and a missing plugin
+    // is named as such.
+    try {
+        loadWindowPlugin();
+    } catch (const PluginError& e) {
+        return std::string("the window plugin cannot be loaded: ") + e.what();
+    }
 
     // The window library may abort the process when it cannot reach the
     // display (Qt does) or wait on a server that does not answer, so a

@@ -1,0 +1,65 @@
+#include "driver/plugin_loader.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+const char* const kImageCodecsPlugin = MORVEX_IMAGE_CODECS_PLUGIN;
+const char* const kDisplayPlugin = MORVEX_DISPLAY_PLUGIN;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The directories searched, in order: the executable's own, then the plugin
+// directory of an install, relative to the executable's.
+std::vector<fs::path> pluginDirectories()
+{
+    std::error_code ec;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    const fs::path own = executable.parent_path();
+    return {own, (own / MORVEX_INSTALLED_PLUGIN_DIR).lexically_normal()};
+}
+
+void* loadPlugin(const char* plugin)
+{
+    const std::vector<fs::path> directories = pluginDirectories();
+    std::string searched;
+    for (const fs::path& directory : directories) {
+        const fs::path file = directory / plugin;
+        std::error_code ec;
+        if (!fs::exists(file, ec)) {
+            searched += (searched.empty() ? "" : " nor in ") + directory.string();
+            continue;
+        }
+        if (void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return handle;
+        throw PluginError(file.string() + " cannot be loaded: " + dlerror());
+    }
+    if (directories.empty())
+        throw PluginError(std::string(plugin) + " cannot be found: the executable's path is unknown");
+    throw PluginError(std::string(plugin) + " is missing: it is neither in " + searched);
+}
+
+} // namespace
+
+void* pluginFunction(const char* plugin, const char* symbol)
+{
+    static std::mutex lock;
+    static std::map<std::string, void*> loaded;
+    std::lock_guard<std::mutex> hold(lock);
+    void*& handle = loaded[plugin];
+    if (handle == nullptr)
+        handle = loadPlugin(plugin);
+    dlerror();
+    void* function = dlsym(handle, symbol);
+    if (function == nullptr)
+        throw PluginError(std::string(plugin) + " lacks the function " + symbol + ": it does not belong to this build");
+    return function;
+}

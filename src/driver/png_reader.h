@@ -1,0 +1,27 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+// Whether bytes start with the signature that every PNG file starts with.
+bool hasPngSignature(const unsigned char* bytes, std::size_t size);
+
+// A PNG file that cannot be decoded: the decoder's message, and whether the
+// file ended before its PNG data did.
+struct PngError : std::runtime_error {
+    PngError(const std::string& message, bool cutShort) : std::runtime_error(message), truncated(cutShort) {}
+    bool truncated;
+};
+
+// Decodes a PNG file into one channel, exactly as OpenCV's cv::imread does
+// with IMREAD_GRAYSCALE (8 bits per sample) or, with keepSixteenBits, with
+// IMREAD_GRAYSCALE | IMREAD_ANYDEPTH (16-bit files stay 16-bit): colour and
+// palette images by libpng's weighted sum of red, green and blue, alpha and
+// transparency dropped, fewer than 8 bits stretched to 0..255, 16-bit
+// samples cut to their high byte, and the image turned upright by an EXIF
+// orientation. sixteenBitFile tells whether the file has 16 bits per sample.
+// Throws PngError.
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile);
