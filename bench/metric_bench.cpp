@@ -40,6 +40,14 @@ void depthView(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 
+void rightDepthView(benchmark::State& state)
+{
+    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(evaluateDepthView(scene.right, scene.depthRightA, scene.depthRightB, 'R', nullptr));
+    state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
+}
+
 void floatView(benchmark::State& state)
 {
     const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
@@ -55,5 +63,6 @@ void floatView(benchmark::State& state)
 } // namespace
 
 BENCHMARK(depthView)->Args({640, 480})->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(rightDepthView)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 BENCHMARK(floatView)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -105,24 +105,29 @@ MORVEX_AVX2 __m256 joinHalves(__m128 low, __m128 high)
     return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
 }
 
-// scaledErrorEstimate for eight pixels: the values, and all-ones lanes where
-// they are certain.
-MORVEX_AVX2 void scaledErrorEstimates(const __m256d view[2], __m256 synthesised, __m256& value, __m256& certain)
+// scaledErrorEstimate for eight pixels: the values, and a bit per lane that
+// is set where they are certain.
+MORVEX_AVX2 __m256 scaledErrorEstimates(const __m256d view[2], __m256 synthesised, int& certain)
 {
     const __m256d reciprocal = _mm256_set1_pd(1.0 / 255.0);
-    const __m256d marginFactor = _mm256_set1_pd(0x1p-48);
-    __m128 values[2], lows[2], highs[2];
+    const __m256i belowFloatPrecision = _mm256_set1_epi64x(static_cast<long long>(kBelowFloatPrecision));
+    const __m256i start = _mm256_set1_epi64x(static_cast<long long>(kHalfwayBits - kHalfwayMargin));
+    const __m256i width = _mm256_set1_epi64x(static_cast<long long>(2 * kHalfwayMargin));
+    __m128 values[2];
+    certain = 0;
     for (int half = 0; half < 2; ++half) {
         const __m128 s = half == 0 ? _mm256_castps256_ps128(synthesised) : _mm256_extractf128_ps(synthesised, 1);
         const __m256d difference = _mm256_sub_pd(view[half], _mm256_cvtps_pd(s));
         const __m256d estimate = _mm256_mul_pd(difference, reciprocal);
-        const __m256d margin = _mm256_mul_pd(estimate, marginFactor);
         values[half] = _mm256_cvtpd_ps(estimate);
-        lows[half] = _mm256_cvtpd_ps(_mm256_sub_pd(estimate, margin));
-        highs[half] = _mm256_cvtpd_ps(_mm256_add_pd(estimate, margin));
+        // Off the halfway pattern by more than the margin: the offset, below
+        // 2^29 in magnitude, is outside 0 .. 2 * margin.
+        const __m256i off = _mm256_sub_epi64(_mm256_and_si256(_mm256_castpd_si256(estimate), belowFloatPrecision), start);
+        const __m256i near = _mm256_andnot_si256(_mm256_cmpgt_epi64(_mm256_setzero_si256(), off),
+                                                 _mm256_cmpgt_epi64(_mm256_add_epi64(width, _mm256_set1_epi64x(1)), off));
+        certain |= (_mm256_movemask_pd(_mm256_castsi256_pd(near)) ^ 0xf) << (4 * half);
     }
-    value = joinHalves(values[0], values[1]);
-    certain = _mm256_cmp_ps(joinHalves(lows[0], lows[1]), joinHalves(highs[0], highs[1]), _CMP_EQ_OQ);
+    return joinHalves(values[0], values[1]);
 }
 
 MORVEX_AVX2 __m256i insideRow(__m256i column, int width)
@@ -297,15 +302,14 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
         } else {
             const __m256d viewHalves[2] = {_mm256_cvtps_pd(_mm_loadu_ps(view + j)),
                                            _mm256_cvtps_pd(_mm_loadu_ps(view + j + 4))};
-            __m256 self, selfCertain, invad, invadCertain;
-            scaledErrorEstimates(viewHalves, _mm256_loadu_ps(selfValue + j), self, selfCertain);
-            scaledErrorEstimates(viewHalves, _mm256_loadu_ps(invadValue + j), invad, invadCertain);
+            int selfCertain, invadCertain;
+            const __m256 self = scaledErrorEstimates(viewHalves, _mm256_loadu_ps(selfValue + j), selfCertain);
+            const __m256 invad = scaledErrorEstimates(viewHalves, _mm256_loadu_ps(invadValue + j), invadCertain);
             const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
             const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
             _mm256_storeu_ps(errorSelf + j, _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
             _mm256_storeu_ps(errorInvad + j, _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
-            uncertain = _mm256_movemask_ps(_mm256_andnot_ps(_mm256_and_ps(selfCertain, invadCertain),
-                                                            _mm256_castsi256_ps(differ)));
+            uncertain = ~(selfCertain & invadCertain) & _mm256_movemask_ps(_mm256_castsi256_ps(differ));
         }
 
         const __m256 mix = _mm256_loadu_ps(mixed + j);

@@ -2,6 +2,9 @@
 
 #include "driver/settings.h"
 
+#include <cstdint>
+#include <cstring>
+
 
 // The pieces of one error term: a squared error and its weight.
 
@@ -10,21 +13,28 @@
 // double, rounded once to float and squared in float.
 //
 // The division is slow. The product with the reciprocal of 255 lies within
-// three units in the last place of the quotient; when every double within
-// sixteen units of the product rounds to the same float, so does the
-// quotient, and scaledErrorEstimate says so. Otherwise the caller divides.
+// three units in the last place of the quotient, so both round to the same
+// float unless the product lies that close to a point halfway between two
+// floats: a double whose 29 bits below float precision are 1000...0. When
+// the product's bits are further than 16 from that pattern,
+// scaledErrorEstimate says it is certain; otherwise the caller divides.
 struct ScaledError {
     float value;
     bool certain;
 };
 
+constexpr uint64_t kBelowFloatPrecision = (uint64_t{1} << 29) - 1;
+constexpr uint64_t kHalfwayBits = uint64_t{1} << 28;
+constexpr uint64_t kHalfwayMargin = 16;
+
 inline ScaledError scaledErrorEstimate(float view, float synthesised)
 {
     const double difference = static_cast<double>(view) - static_cast<double>(synthesised);
     const double estimate = difference * (1.0 / 255.0);
-    const double margin = estimate * 0x1p-48;
-    const float value = static_cast<float>(estimate);
-    return {value, static_cast<float>(estimate - margin) == static_cast<float>(estimate + margin)};
+    uint64_t bits;
+    std::memcpy(&bits, &estimate, sizeof bits);
+    const uint64_t offHalfway = (bits & kBelowFloatPrecision) - (kHalfwayBits - kHalfwayMargin);
+    return {static_cast<float>(estimate), offHalfway > 2 * kHalfwayMargin};
 }
 
 inline float scaledErrorExact(float view, float synthesised)
