@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <iostream>
 #include <random>
@@ -196,19 +197,34 @@ TEST(ErrorTerms, ShortcutRoundsLikeTheDivision)
     EXPECT_LT(divided, 256 * 4000 / 1000);
 }
 
+namespace {
+
+// Pools one row of terms (error and weight of the self and the invading
+// term per pixel) and returns the view's result.
+float pooledError(const std::vector<std::array<float, 4>>& pixels)
+{
+    RowTerms terms(static_cast<int>(pixels.size()));
+    for (size_t j = 0; j < pixels.size(); ++j) {
+        terms.errorSelf[j] = pixels[j][0];
+        terms.weightSelf[j] = pixels[j][1];
+        terms.errorInvad[j] = pixels[j][2];
+        terms.weightInvad[j] = pixels[j][3];
+        terms.makeAddends(static_cast<int>(j));
+    }
+    PoolingCursor cursor(terms, 0, static_cast<int>(pixels.size()), 1, {});
+    cursor.finish();
+    return static_cast<float>(cursor.sums.weightedErrorSum / cursor.sums.weightSum);
+}
+
+} // namespace
+
 TEST(Pooling, WeightedMeanOverCountedTerms)
 {
-    // Two counted terms, and terms that do not count (weight and error 0).
-    PoolingSums sums;
-    sums.add(0.25f, 0.5f);
-    sums.add(0.0f, 0.0f);
-    sums.add(0.0f, 1.5f);
-    EXPECT_EQ(static_cast<float>(sums.weightedErrorSum / sums.weightSum), 0.0625f);
-
-    PoolingSums ones;
-    for (float w : {1.0f, 2.0f, 3.0f})
-        ones.add(1.0f, w);
-    EXPECT_EQ(static_cast<float>(ones.weightedErrorSum / ones.weightSum), 1.0f);
+    // Two counted terms; the others do not count (weight and error 0).
+    EXPECT_EQ(pooledError({{0.25f, 0.5f, 0.0f, 0.0f}, {0.0f, 1.5f, 0.0f, 0.0f}}), 0.0625f);
+    EXPECT_EQ(pooledError({{1.0f, 1.0f, 1.0f, 2.0f}, {1.0f, 3.0f, 0.0f, 0.0f}}), 1.0f);
+    // One counted term: its error, exactly.
+    EXPECT_EQ(pooledError({{0.0f, 0.0f, 0.3f, 0.7f}}), 0.3f);
 }
 
 TEST(NormalizeMinMax, RescalesByOwnRangeAndKeepsNaN)

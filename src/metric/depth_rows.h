@@ -93,12 +93,6 @@ struct RowCounts {
 struct PoolingSums {
     double weightedErrorSum = 0.0;
     double weightSum = 0.0;
-
-    void add(float error, float weight)
-    {
-        weightSum += static_cast<double>(weight);
-        weightedErrorSum += static_cast<double>(error) * static_cast<double>(weight);
-    }
 };
 
 // Pools the terms of pixels [next, end) of a row, in order, a few at a time.

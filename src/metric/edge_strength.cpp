@@ -151,12 +151,6 @@ EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, co
     return edges;
 }
 
-void EdgeStrength::row(int r, float* out) const
-{
-    upscaled.row(r, out);
-    normalizeRow(range, out, upscaled.horizontal.cols);
-}
-
 MORVEX_VECTOR_CLONES void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, int r,
                                        float* gradDispRow, float* mixedRow)
 {

@@ -13,9 +13,6 @@
 struct EdgeStrength {
     LinearRows upscaled;
     ValueRange range;
-
-    // Row r of the normalised edge strength.
-    void row(int r, float* out) const;
 };
 
 // Row r of the normalised edge strengths of the view and of dispA: that of

@@ -97,18 +97,3 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
         }
     return result;
 }
-
-void resizeLinear(const cv::Mat& src, cv::Mat& dst, cv::Size size)
-{
-    CV_Assert(src.type() == CV_32F && !src.empty());
-    if (src.size() == size) {
-        src.copyTo(dst);
-        return;
-    }
-    const RowReader reader = [&src](int r, float* out) { std::copy_n(src.ptr<float>(r), src.cols, out); };
-    const LinearRows rows = resizeLinearRows(reader, src.size(), size);
-    cv::Mat out(size, CV_32F);
-    for (int r = 0; r < size.height; ++r)
-        rows.row(r, out.ptr<float>(r));
-    dst = out;
-}

@@ -32,6 +32,3 @@ struct LinearRows {
 // resize. Unlike the library's vector code, its results do not depend on the
 // CPU (no fused multiply-add).
 LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size);
-
-// The same resize of a whole map.
-void resizeLinear(const cv::Mat& src, cv::Mat& dst, cv::Size size);
