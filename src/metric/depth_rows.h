@@ -60,25 +60,23 @@ struct DepthRowScratch {
 };
 
 // The error terms of a row: self and invading error and weight per pixel. A
-// term that does not count has weight 0 and error 0. `addends` holds, per
-// pixel, what the pooling adds in turn: the self weight and weighted error,
-// then the invading ones, in double.
+// term that does not count has weight 0 and error 0. Beside them, in double,
+// what the pooling adds: each term's weight, and its error times its weight.
 struct RowTerms {
     std::vector<float> errorSelf, weightSelf, errorInvad, weightInvad;
-    std::vector<double> addends;
+    std::vector<double> addedWeightSelf, addedErrorSelf, addedWeightInvad, addedErrorInvad;
     explicit RowTerms(int width)
-        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), addends(4 * size_t(width))
+        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), addedWeightSelf(width),
+          addedErrorSelf(width), addedWeightInvad(width), addedErrorInvad(width)
     {
     }
 
     void makeAddends(int j)
     {
-        const double wSelf = weightSelf[j];
-        const double wInvad = weightInvad[j];
-        addends[4 * size_t(j)] = wSelf;
-        addends[4 * size_t(j) + 1] = static_cast<double>(errorSelf[j]) * wSelf;
-        addends[4 * size_t(j) + 2] = wInvad;
-        addends[4 * size_t(j) + 3] = static_cast<double>(errorInvad[j]) * wInvad;
+        addedWeightSelf[j] = weightSelf[j];
+        addedErrorSelf[j] = static_cast<double>(errorSelf[j]) * addedWeightSelf[j];
+        addedWeightInvad[j] = weightInvad[j];
+        addedErrorInvad[j] = static_cast<double>(errorInvad[j]) * addedWeightInvad[j];
     }
 };
 
@@ -100,25 +98,29 @@ struct PoolingSums {
 // stages below (on the previous row's terms), they cost little more than
 // that work alone. The sums stay in registers inside a stage's loop.
 struct PoolingCursor {
-    const double* addends;
+    const double* weightSelf;
+    const double* errorSelf;
+    const double* weightInvad;
+    const double* errorInvad;
     int next;
     int end;
     int perGroup; // pixels pooled per group of eight pixels of a stage
     PoolingSums sums;
 
     PoolingCursor(const RowTerms& terms, int begin, int end, int perGroup, PoolingSums sums)
-        : addends(terms.addends.data()), next(begin), end(end), perGroup(perGroup), sums(sums)
+        : weightSelf(terms.addedWeightSelf.data()), errorSelf(terms.addedErrorSelf.data()),
+          weightInvad(terms.addedWeightInvad.data()), errorInvad(terms.addedErrorInvad.data()), next(begin),
+          end(end), perGroup(perGroup), sums(sums)
     {
     }
 
     void advance(int count)
     {
         for (const int stop = std::min(next + count, end); next < stop; ++next) {
-            const double* a = addends + 4 * size_t(next);
-            sums.weightSum += a[0];
-            sums.weightedErrorSum += a[1];
-            sums.weightSum += a[2];
-            sums.weightedErrorSum += a[3];
+            sums.weightSum += weightSelf[next];
+            sums.weightedErrorSum += errorSelf[next];
+            sums.weightSum += weightInvad[next];
+            sums.weightedErrorSum += errorInvad[next];
         }
     }
 

@@ -150,24 +150,17 @@ MORVEX_AVX2 __m256 magnitudes(__m256 disparity, const ValueRange& range)
     return _mm256_div_ps(_mm256_sub_ps(magnitude, _mm256_set1_ps(range.lo)), _mm256_set1_ps(range.hi - range.lo));
 }
 
-// RowTerms::makeAddends for four pixels from their final terms: per pixel
-// the self weight, weighted error, invading weight and weighted error.
-MORVEX_AVX2 void makeAddends(const RowTerms& terms, int j, double* addends)
+// RowTerms::makeAddends for four pixels from their final terms.
+MORVEX_AVX2 void makeAddends(RowTerms& terms, int j)
 {
     const __m256d wSelf = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightSelf.data() + j));
     const __m256d wInvad = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightInvad.data() + j));
-    const __m256d pSelf = _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorSelf.data() + j)), wSelf);
-    const __m256d pInvad = _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorInvad.data() + j)), wInvad);
-    // Transposed: rows of (wSelf, pSelf, wInvad, pInvad), one per pixel.
-    const __m256d self01 = _mm256_unpacklo_pd(wSelf, pSelf);   // w0 p0 w2 p2
-    const __m256d self23 = _mm256_unpackhi_pd(wSelf, pSelf);   // w1 p1 w3 p3
-    const __m256d invad01 = _mm256_unpacklo_pd(wInvad, pInvad);
-    const __m256d invad23 = _mm256_unpackhi_pd(wInvad, pInvad);
-    double* out = addends + 4 * size_t(j);
-    _mm256_storeu_pd(out, _mm256_permute2f128_pd(self01, invad01, 0x20));
-    _mm256_storeu_pd(out + 4, _mm256_permute2f128_pd(self23, invad23, 0x20));
-    _mm256_storeu_pd(out + 8, _mm256_permute2f128_pd(self01, invad01, 0x31));
-    _mm256_storeu_pd(out + 12, _mm256_permute2f128_pd(self23, invad23, 0x31));
+    _mm256_storeu_pd(terms.addedWeightSelf.data() + j, wSelf);
+    _mm256_storeu_pd(terms.addedWeightInvad.data() + j, wInvad);
+    _mm256_storeu_pd(terms.addedErrorSelf.data() + j,
+                     _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorSelf.data() + j)), wSelf));
+    _mm256_storeu_pd(terms.addedErrorInvad.data() + j,
+                     _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorInvad.data() + j)), wInvad));
 }
 
 MORVEX_AVX2 int countLanes(__m256i mask)
@@ -281,7 +274,6 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
     float* errorInvad = terms.errorInvad.data();
     float* weightSelf = terms.weightSelf.data();
     float* weightInvad = terms.weightInvad.data();
-    double* addends = terms.addends.data();
 
     RowCounts counts;
     PoolingCursor cursor = pooling;
@@ -329,8 +321,8 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
                     RowCounts ignored;
                     depth_row_pixel::errorTerms(in, s, terms, ignored, j + lane);
                 }
-        makeAddends(terms, j, addends);
-        makeAddends(terms, j + 4, addends);
+        makeAddends(terms, j);
+        makeAddends(terms, j + 4);
     }
     for (; j < width; ++j)
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
