@@ -11,8 +11,46 @@
 #include "metric/value_range.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
+
+// Memory for a row array that shares no cache line with any other: the two
+// views are computed on two threads, and arrays allocated one after the
+// other would otherwise bounce the lines at their ends between the cores.
+template <class T>
+struct CacheLineAllocator {
+    using value_type = T;
+    static constexpr size_t kLine = 64;
+
+    CacheLineAllocator() = default;
+    template <class U>
+    CacheLineAllocator(const CacheLineAllocator<U>&)
+    {
+    }
+
+    T* allocate(size_t n)
+    {
+        const size_t bytes = (n * sizeof(T) + kLine - 1) / kLine * kLine;
+        return static_cast<T*>(::operator new(bytes, std::align_val_t(kLine)));
+    }
+    void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(kLine)); }
+
+    template <class U>
+    bool operator==(const CacheLineAllocator<U>&) const
+    {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const CacheLineAllocator<U>&) const
+    {
+        return false;
+    }
+};
+
+template <class T>
+using RowArray = std::vector<T, CacheLineAllocator<T>>;
 
 // What the stages read of one row.
 struct DepthRowInputs {
@@ -46,12 +84,12 @@ constexpr int kEdgeSteps = 2;
 
 // Working arrays of a row, one element per pixel.
 struct DepthRowScratch {
-    std::vector<int32_t> truncA, truncB; // truncated disparities of sets A and B
-    std::vector<int32_t> shift;          // truncated dispA - dispB
-    std::vector<int32_t> differ;         // 1 where dispA != dispB
-    std::vector<int32_t> sampleA, sampleB; // truncA/B * 256 + intensity
-    std::vector<float> magnitudeA, magnitudeB; // normalised |disparity|
-    std::vector<float> selfValue, invadValue; // the values the passes synthesise
+    RowArray<int32_t> truncA, truncB;     // truncated disparities of sets A and B
+    RowArray<int32_t> shift;              // truncated dispA - dispB
+    RowArray<int32_t> differ;             // 1 where dispA != dispB
+    RowArray<int32_t> sampleA, sampleB;   // truncA/B * 256 + intensity
+    RowArray<float> magnitudeA, magnitudeB; // normalised |disparity|
+    RowArray<float> selfValue, invadValue;  // the values the passes synthesise
     explicit DepthRowScratch(int width)
         : truncA(width), truncB(width), shift(width), differ(width), sampleA(width), sampleB(width),
           magnitudeA(width), magnitudeB(width), selfValue(width), invadValue(width)
@@ -63,8 +101,8 @@ struct DepthRowScratch {
 // term that does not count has weight 0 and error 0. Beside them, in double,
 // what the pooling adds: each term's weight, and its error times its weight.
 struct RowTerms {
-    std::vector<float> errorSelf, weightSelf, errorInvad, weightInvad;
-    std::vector<double> addedWeightSelf, addedErrorSelf, addedWeightInvad, addedErrorInvad;
+    RowArray<float> errorSelf, weightSelf, errorInvad, weightInvad;
+    RowArray<double> addedWeightSelf, addedErrorSelf, addedWeightInvad, addedErrorInvad;
     explicit RowTerms(int width)
         : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), addedWeightSelf(width),
           addedErrorSelf(width), addedWeightInvad(width), addedErrorInvad(width)

@@ -198,11 +198,11 @@ void makeMaps(ViewMaps& maps)
 
 // Row buffers shared by both forms of the disparities.
 struct RowBuffers {
-    std::vector<float> view, gradDisp, mixed;
+    RowArray<float> view, gradDisp, mixed;
     explicit RowBuffers(int width) : view(width), gradDisp(width), mixed(width) {}
 };
 
-const float* viewRow(const cv::Mat& view, int r, std::vector<float>& buffer)
+const float* viewRow(const cv::Mat& view, int r, RowArray<float>& buffer)
 {
     if (view.depth() == CV_32F)
         return view.ptr<float>(r);
