@@ -79,7 +79,7 @@ struct WorkedDepthRow {
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8};
         const RowTerms none(0);
-        PoolingCursor nothing(none, 0, 0, 1, {});
+        PoolingCursor nothing(none, 0, 0, {});
         truncateDepthRow(in, scratch, nothing);
         searchPasses(in, scratch, nothing);
     }
@@ -211,7 +211,7 @@ float pooledError(const std::vector<std::array<float, 4>>& pixels)
         terms.weightInvad[j] = pixels[j][3];
         terms.makeAddends(static_cast<int>(j));
     }
-    PoolingCursor cursor(terms, 0, static_cast<int>(pixels.size()), 1, {});
+    PoolingCursor cursor(terms, 0, static_cast<int>(pixels.size()), {});
     cursor.finish();
     return static_cast<float>(cursor.sums.weightedErrorSum / cursor.sums.weightSum);
 }

@@ -81,9 +81,8 @@ RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scrat
 
 PoolingShares poolingShares(const RowTerms& terms, int width)
 {
-    // Per eight pixels the truncation does little work, the search the most.
-    const int first = width / 8;
-    const int second = first + width / 2;
-    return {PoolingCursor(terms, 0, first, 1, {}), PoolingCursor(terms, first, second, 4, {}),
-            PoolingCursor(terms, second, width, 3, {})};
+    const int first = width / 8 * kPooledInTruncation;
+    const int second = first + width / 8 * kPooledInSearch;
+    return {PoolingCursor(terms, 0, first, {}), PoolingCursor(terms, first, second, {}),
+            PoolingCursor(terms, second, width, {})};
 }

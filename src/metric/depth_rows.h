@@ -142,24 +142,38 @@ struct PoolingCursor {
     const double* errorInvad;
     int next;
     int end;
-    int perGroup; // pixels pooled per group of eight pixels of a stage
     PoolingSums sums;
 
-    PoolingCursor(const RowTerms& terms, int begin, int end, int perGroup, PoolingSums sums)
+    PoolingCursor(const RowTerms& terms, int begin, int end, PoolingSums sums)
         : weightSelf(terms.addedWeightSelf.data()), errorSelf(terms.addedErrorSelf.data()),
           weightInvad(terms.addedWeightInvad.data()), errorInvad(terms.addedErrorInvad.data()), next(begin),
-          end(end), perGroup(perGroup), sums(sums)
+          end(end), sums(sums)
     {
+    }
+
+    void add(int j)
+    {
+        sums.weightSum += weightSelf[j];
+        sums.weightedErrorSum += errorSelf[j];
+        sums.weightSum += weightInvad[j];
+        sums.weightedErrorSum += errorInvad[j];
     }
 
     void advance(int count)
     {
-        for (const int stop = std::min(next + count, end); next < stop; ++next) {
-            sums.weightSum += weightSelf[next];
-            sums.weightedErrorSum += errorSelf[next];
-            sums.weightSum += weightInvad[next];
-            sums.weightedErrorSum += errorInvad[next];
-        }
+        for (const int stop = std::min(next + count, end); next < stop; ++next)
+            add(next);
+    }
+
+    // advance(kCount), unrolled where the pixels are there.
+    template <int kCount>
+    void advanceBy()
+    {
+        if (next + kCount > end)
+            return advance(kCount);
+        for (int i = 0; i < kCount; ++i)
+            add(next + i);
+        next += kCount;
     }
 
     void finish() { advance(end - next); }
@@ -180,7 +194,12 @@ RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scrat
                           PoolingCursor& pooling);
 
 // Pools a row's terms inside the three stages of the next row, each stage
-// taking a share that fits in the shadow of its own work.
+// taking a share that fits in the shadow of its own work: per group of eight
+// pixels of its own, the truncation pools one pixel, the search four and the
+// error terms three.
+constexpr int kPooledInTruncation = 1;
+constexpr int kPooledInSearch = 4;
+constexpr int kPooledInErrorTerms = 3;
 struct PoolingShares {
     PoolingCursor truncate, search, errorTerms;
 };

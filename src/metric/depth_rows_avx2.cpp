@@ -192,7 +192,7 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= in.width; j += kLanes) {
-        cursor.advance(cursor.perGroup);
+        cursor.advanceBy<kPooledInTruncation>();
         const __m256 dispA = disparities(depthA + j, scale, offset);
         const __m256 dispB = disparities(depthB + j, scale, offset);
         const __m256 d = _mm256_sub_ps(dispA, dispB);
@@ -234,7 +234,7 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= width; j += kLanes) {
-        cursor.advance(cursor.perGroup);
+        cursor.advanceBy<kPooledInSearch>();
         const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256()));
         // Where all eight agree, no error is made of the values.
         if (_mm256_movemask_ps(differ) == 0)
@@ -279,7 +279,7 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= width; j += kLanes) {
-        cursor.advance(cursor.perGroup);
+        cursor.advanceBy<kPooledInErrorTerms>();
         const __m256i column = columns(j);
         const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
         const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);

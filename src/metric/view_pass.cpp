@@ -115,7 +115,7 @@ RowCounts searchRow(const Row& in, const RowContext& row, RowTerms& terms)
 // does nothing else.
 [[gnu::noinline]] void poolRow(const RowTerms& terms, int width, PoolingSums& total)
 {
-    PoolingCursor cursor(terms, 0, width, width, total);
+    PoolingCursor cursor(terms, 0, width, total);
     cursor.finish();
     total = cursor.sums;
 }
