@@ -1,5 +1,7 @@
 #include "metric/linear_resize.h"
 
+#include "metric/vector_code.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -52,15 +54,35 @@ std::vector<LinearTap> rowTaps(int srcLength, int dstLength)
     return taps;
 }
 
-void resizeRow(const float* src, float* dst, const std::vector<LinearTap>& taps, int lastTwoTap)
+// The horizontal stage of one row: the taps as separate arrays, for vector
+// code.
+struct ColumnTaps {
+    std::vector<int> index;
+    std::vector<float> weight0, weight1;
+    int lastTwoTap;
+};
+
+ColumnTaps columnTapArrays(const std::vector<LinearTap>& taps, int lastTwoTap)
 {
-    const int dstLength = static_cast<int>(taps.size());
-    for (int d = 0; d < lastTwoTap; ++d) {
-        const LinearTap& t = taps[d];
-        dst[d] = src[t.index] * t.weights[0] + src[t.index + 1] * t.weights[1];
+    ColumnTaps arrays{{}, {}, {}, lastTwoTap};
+    for (const LinearTap& t : taps) {
+        arrays.index.push_back(t.index);
+        arrays.weight0.push_back(t.weights[0]);
+        arrays.weight1.push_back(t.weights[1]);
     }
-    for (int d = lastTwoTap; d < dstLength; ++d)
-        dst[d] = src[taps[d].index];
+    return arrays;
+}
+
+MORVEX_VECTOR_CLONES void resizeRow(const float* src, float* __restrict dst, const ColumnTaps& taps)
+{
+    const int dstLength = static_cast<int>(taps.index.size());
+    const int* index = taps.index.data();
+    const float* w0 = taps.weight0.data();
+    const float* w1 = taps.weight1.data();
+    for (int d = 0; d < taps.lastTwoTap; ++d)
+        dst[d] = src[index[d]] * w0[d] + src[index[d] + 1] * w1[d];
+    for (int d = taps.lastTwoTap; d < dstLength; ++d)
+        dst[d] = src[index[d]];
 }
 
 } // namespace
@@ -81,6 +103,7 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     CV_Assert(size.width > 0 && size.height > 0 && sourceSize.width > 0 && sourceSize.height > 0);
     int lastTwoTap = 0;
     const std::vector<LinearTap> cols = columnTaps(sourceSize.width, size.width, lastTwoTap);
+    const ColumnTaps colArrays = columnTapArrays(cols, lastTwoTap);
 
     LinearRows result;
     result.rows = rowTaps(sourceSize.height, size.height);
@@ -93,7 +116,7 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     for (int r = 0; r < sourceSize.height; ++r)
         if (needed[r]) {
             source(r, sourceRow.data());
-            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), cols, lastTwoTap);
+            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), colArrays);
         }
     return result;
 }
