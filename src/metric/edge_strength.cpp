@@ -91,7 +91,9 @@ struct BlendedRow {
 BlendedRow blendedRow(const LinearRows& rows, int r)
 {
     const LinearTap& t = rows.rows[r];
-    return {rows.horizontal.ptr<float>(t.index), rows.horizontal.ptr<float>(t.next), t.weights[0], t.weights[1]};
+    const float* upper = rows.horizontalRow(t.index, -1);
+    const float* lower = rows.horizontalRow(t.next, t.index);
+    return {upper, lower, t.weights[0], t.weights[1]};
 }
 
 // The range of the upscaled map, its rows made and scanned in one go, eight
@@ -100,7 +102,7 @@ MORVEX_VECTOR_CLONES ValueRange upscaledRange(const LinearRows& rows)
 {
     using Lanes = float __attribute__((vector_size(32)));
     constexpr int kLanes = 8;
-    const int width = rows.horizontal.cols;
+    const int width = static_cast<int>(rows.columns.index.size());
     ValueRange range;
     Lanes lo = range.lo - Lanes{};
     Lanes hi = range.hi - Lanes{};
@@ -139,14 +141,8 @@ EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, co
     for (int r = 0; r < reducedSize.height; ++r)
         reducing.row(r, small.ptr<float>(r));
 
-    const cv::Mat magnitude = gradientMagnitude(small, matKernelX, matKernelY);
-    const RowReader magnitudeRows = [&magnitude](int r, float* out) {
-        const float* in = magnitude.ptr<float>(r);
-        std::copy(in, in + magnitude.cols, out);
-    };
-
     EdgeStrength edges;
-    edges.upscaled = resizeLinearRows(magnitudeRows, reducedSize, fullSize);
+    edges.upscaled = resizeLinearRowsOnDemand(gradientMagnitude(small, matKernelX, matKernelY), fullSize);
     edges.range = upscaledRange(edges.upscaled);
     return edges;
 }
@@ -163,7 +159,7 @@ MORVEX_VECTOR_CLONES void mixedEdgeRow(const EdgeStrength& gradView, const EdgeS
     const bool viewFlat = gradView.range.hi == gradView.range.lo;
     const bool dispFlat = gradDisp.range.hi == gradDisp.range.lo;
     const EdgeMix mix = edgeMix();
-    const int width = gradView.upscaled.horizontal.cols;
+    const int width = static_cast<int>(gradView.upscaled.columns.index.size());
     for (int c = 0; c < width; ++c) {
         const float v = viewFlat ? 0.0f : (view[c] - viewLo) / viewSpan;
         const float d = dispFlat ? 0.0f : (disp[c] - dispLo) / dispSpan;

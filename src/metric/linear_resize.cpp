@@ -54,14 +54,6 @@ std::vector<LinearTap> rowTaps(int srcLength, int dstLength)
     return taps;
 }
 
-// The horizontal stage of one row: the taps as separate arrays, for vector
-// code.
-struct ColumnTaps {
-    std::vector<int> index;
-    std::vector<float> weight0, weight1;
-    int lastTwoTap;
-};
-
 ColumnTaps columnTapArrays(const std::vector<LinearTap>& taps, int lastTwoTap)
 {
     ColumnTaps arrays{{}, {}, {}, lastTwoTap};
@@ -87,14 +79,31 @@ MORVEX_VECTOR_CLONES void resizeRow(const float* src, float* __restrict dst, con
 
 } // namespace
 
+const float* LinearRows::horizontalRow(int sourceRow, int keep) const
+{
+    if (!horizontal.empty())
+        return horizontal.ptr<float>(sourceRow);
+    for (int i = 0; i < 2; ++i)
+        if (windowRow_[i] == sourceRow)
+            return window_[i].data();
+    // Replace the row that is not to be kept; of two, the lower one, which
+    // the rows that follow need no more.
+    const int slot = windowRow_[0] == keep ? 1 : windowRow_[1] == keep ? 0 : (windowRow_[0] <= windowRow_[1] ? 0 : 1);
+    window_[slot].resize(columns.index.size());
+    resizeRow(source.ptr<float>(sourceRow), window_[slot].data(), columns);
+    windowRow_[slot] = sourceRow;
+    return window_[slot].data();
+}
+
 void LinearRows::row(int r, float* out) const
 {
     const LinearTap& t = rows[r];
-    const float* upper = horizontal.ptr<float>(t.index);
-    const float* lower = horizontal.ptr<float>(t.next);
+    const float* upper = horizontalRow(t.index, -1);
+    const float* lower = horizontalRow(t.next, t.index);
     const float w0 = t.weights[0];
     const float w1 = t.weights[1];
-    for (int c = 0; c < horizontal.cols; ++c)
+    const int width = static_cast<int>(columns.index.size());
+    for (int c = 0; c < width; ++c)
         out[c] = upper[c] * w0 + lower[c] * w1;
 }
 
@@ -103,9 +112,9 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     CV_Assert(size.width > 0 && size.height > 0 && sourceSize.width > 0 && sourceSize.height > 0);
     int lastTwoTap = 0;
     const std::vector<LinearTap> cols = columnTaps(sourceSize.width, size.width, lastTwoTap);
-    const ColumnTaps colArrays = columnTapArrays(cols, lastTwoTap);
 
     LinearRows result;
+    result.columns = columnTapArrays(cols, lastTwoTap);
     result.rows = rowTaps(sourceSize.height, size.height);
     result.horizontal.create(sourceSize.height, size.width, CV_32F);
     std::vector<char> needed(sourceSize.height, 0);
@@ -116,7 +125,19 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     for (int r = 0; r < sourceSize.height; ++r)
         if (needed[r]) {
             source(r, sourceRow.data());
-            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), colArrays);
+            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), result.columns);
         }
+    return result;
+}
+
+LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size)
+{
+    CV_Assert(source.type() == CV_32F && !source.empty() && size.width > 0 && size.height > 0);
+    int lastTwoTap = 0;
+    const std::vector<LinearTap> cols = columnTaps(source.cols, size.width, lastTwoTap);
+    LinearRows result;
+    result.columns = columnTapArrays(cols, lastTwoTap);
+    result.rows = rowTaps(source.rows, size.height);
+    result.source = source;
     return result;
 }

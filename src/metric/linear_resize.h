@@ -16,14 +16,33 @@ struct LinearTap {
     float weights[2];
 };
 
-// A bilinear resize held after its horizontal stage: every source row that
-// the result needs, resized to the new width, and for each row of the result
-// the two resized rows to blend. Rows of the result are made on demand.
+// The taps of the horizontal stage, as separate arrays for vector code.
+struct ColumnTaps {
+    std::vector<int> index;
+    std::vector<float> weight0, weight1;
+    int lastTwoTap; // from this column on, the last sample is copied
+};
+
+// A bilinear resize in two stages: each source row that the result needs is
+// resized to the new width (the horizontal stage), and each row of the result
+// blends two such rows. The horizontal stage is made for all rows at once,
+// or, for a resize up, on demand for the two rows in use, when the rows of
+// the result are asked for in increasing order: an image-sized map then
+// never exists.
 struct LinearRows {
-    cv::Mat horizontal;          // source rows x new width; unneeded rows unset
+    cv::Mat horizontal;          // source rows x new width, made at once; unneeded rows unset
+    cv::Mat source;              // or the source, for the stage made on demand
+    ColumnTaps columns;
     std::vector<LinearTap> rows; // one per row of the result
 
+    // The horizontal stage of a source row; `keep` names a source row whose
+    // stage must stay available too.
+    const float* horizontalRow(int sourceRow, int keep) const;
     void row(int r, float* out) const;
+
+private:
+    mutable std::vector<float> window_[2];
+    mutable int windowRow_[2] = {-1, -1};
 };
 
 // Bilinear resize of a single-channel float image of `sourceSize`, read a row
@@ -32,3 +51,6 @@ struct LinearRows {
 // resize. Unlike the library's vector code, its results do not depend on the
 // CPU (no fused multiply-add).
 LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size);
+
+// The same resize of a whole float map, with the horizontal stage on demand.
+LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size);
