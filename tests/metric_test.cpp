@@ -80,8 +80,9 @@ struct WorkedDepthRow {
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8};
         const RowTerms none(0);
         PoolingCursor nothing(none, 0, 0, {});
+        RowTerms terms(8);
         truncateDepthRow(in, scratch, nothing);
-        searchPasses(in, scratch, nothing);
+        searchAndErrorTerms(in, scratch, terms, nothing);
     }
 };
 

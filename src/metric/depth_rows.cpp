@@ -9,9 +9,8 @@
 #define MORVEX_AVX2_ROWS 1
 // The AVX2 forms, in depth_rows_avx2.cpp.
 void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
-void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
-RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
-                              PoolingCursor& pooling);
+RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                                  PoolingCursor& pooling);
 #endif
 
 namespace {
@@ -54,35 +53,24 @@ void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, Poolin
         depth_row_pixel::truncate(in, scratch, j);
 }
 
-void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
+RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                              PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
     if (depthRowsUseVectorCode())
-        return searchPassesAvx2(in, scratch, pooling);
-#endif
-    pooling.finish();
-    for (int j = 0; j < in.width; ++j)
-        depth_row_pixel::passes(in, scratch, j);
-}
-
-RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
-                          PoolingCursor& pooling)
-{
-#ifdef MORVEX_AVX2_ROWS
-    if (depthRowsUseVectorCode())
-        return depthErrorTermsAvx2(in, scratch, terms, pooling);
+        return searchAndErrorTermsAvx2(in, scratch, terms, pooling);
 #endif
     pooling.finish();
     RowCounts counts;
-    for (int j = 0; j < in.width; ++j)
+    for (int j = 0; j < in.width; ++j) {
+        depth_row_pixel::passes(in, scratch, j);
         depth_row_pixel::errorTerms(in, scratch, terms, counts, j);
+    }
     return counts;
 }
 
 PoolingShares poolingShares(const RowTerms& terms, int width)
 {
     const int first = width / 8 * kPooledInTruncation;
-    const int second = first + width / 8 * kPooledInSearch;
-    return {PoolingCursor(terms, 0, first, {}), PoolingCursor(terms, first, second, {}),
-            PoolingCursor(terms, second, width, {})};
+    return {PoolingCursor(terms, 0, first, {}), PoolingCursor(terms, first, width, {})};
 }

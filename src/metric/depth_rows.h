@@ -4,7 +4,7 @@
 // view whose disparities come from 8-bit depth maps, in the common settings
 // (a search window of one column, two correction steps only at disparity
 // edges).
-// It is split into three stages whose pixels do not depend on each other, so
+// It is split into two stages whose pixels do not depend on each other, so
 // that they run as vector code where the processor has it; each stage has a
 // scalar form with the same results.
 
@@ -184,24 +184,19 @@ struct PoolingCursor {
 // the cursor's terms on the way.
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 
-// Stage 2: the values that both passes synthesise at every pixel. Pools the
-// cursor's terms on the way.
-void searchPasses(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
+// Stage 2: the values that both passes synthesise at every pixel, and the
+// error terms from them, and how many count. Pools the cursor's terms on the
+// way.
+RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                              PoolingCursor& pooling);
 
-// Stage 3: the error terms, and how many count. Pools the cursor's terms on
-// the way.
-RowCounts depthErrorTerms(const DepthRowInputs& in, const DepthRowScratch& scratch, RowTerms& terms,
-                          PoolingCursor& pooling);
-
-// Pools a row's terms inside the three stages of the next row, each stage
+// Pools a row's terms inside the two stages of the next row, each stage
 // taking a share that fits in the shadow of its own work: per group of eight
-// pixels of its own, the truncation pools one pixel, the search four and the
-// error terms three.
+// pixels of its own, the truncation pools one pixel and the search seven.
 constexpr int kPooledInTruncation = 1;
-constexpr int kPooledInSearch = 4;
-constexpr int kPooledInErrorTerms = 3;
+constexpr int kPooledInSearch = 7;
 struct PoolingShares {
-    PoolingCursor truncate, search, errorTerms;
+    PoolingCursor truncate, search;
 };
 PoolingShares poolingShares(const RowTerms& terms, int width);
 

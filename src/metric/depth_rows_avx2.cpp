@@ -215,11 +215,16 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     pooling = cursor;
 }
 
-__attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, DepthRowScratch& s,
-                                                      PoolingCursor& pooling)
+__attribute__((target("avx2"))) RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& s,
+                                                                   RowTerms& terms, PoolingCursor& pooling)
 {
     const int width = in.width;
+    const float* view = in.view;
+    const float* mixed = in.mixed;
     const float* gradDisp = in.gradDisp;
+    const float weightOffset = in.weightOffset;
+    const float* magnitudeA = s.magnitudeA.data();
+    const float* magnitudeB = s.magnitudeB.data();
     const int32_t* truncA = s.truncA.data();
     const int32_t* truncB = s.truncB.data();
     const int32_t* shifts = s.shift.data();
@@ -228,80 +233,54 @@ __attribute__((target("avx2"))) void searchPassesAvx2(const DepthRowInputs& in, 
     const int32_t* sampleB = s.sampleB.data();
     float* selfValue = s.selfValue.data();
     float* invadValue = s.invadValue.data();
-    const __m256 expWeight = _mm256_setr_ps(in.expWeight[0], in.expWeight[1], in.expWeight[2], in.expWeight[3],
-                                            in.expWeight[4], in.expWeight[5], 0.0f, 0.0f);
-    const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
-    PoolingCursor cursor = pooling;
-    int j = 0;
-    for (; j + kLanes <= width; j += kLanes) {
-        cursor.advanceBy<kPooledInSearch>();
-        const __m256 differ = _mm256_castsi256_ps(_mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256()));
-        // Where all eight agree, no error is made of the values.
-        if (_mm256_movemask_ps(differ) == 0)
-            continue;
-        const __m256 onEdge =
-            _mm256_and_ps(differ, _mm256_cmp_ps(_mm256_loadu_ps(gradDisp + j), edgeThreshold, _CMP_GT_OQ));
-        const __m256i column = columns(j);
-        const __m256i shift = loadInts(shifts + j);
-        const __m256i xSelf = _mm256_add_epi32(column, loadInts(truncA + j));
-        const __m256i xInvad = _mm256_add_epi32(column, loadInts(truncB + j));
-        _mm256_storeu_ps(selfValue + j,
-                         passValues(expWeight, sampleB, width, xSelf, _mm256_add_epi32(column, shift), onEdge));
-        _mm256_storeu_ps(invadValue + j,
-                         passValues(expWeight, sampleA, width, xInvad, _mm256_sub_epi32(column, shift), onEdge));
-    }
-    for (; j < width; ++j)
-        depth_row_pixel::passes(in, s, j);
-    cursor.finish();
-    pooling = cursor;
-}
-
-__attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInputs& in, const DepthRowScratch& s,
-                                                               RowTerms& terms, PoolingCursor& pooling)
-{
-    const int width = in.width;
-    const float* view = in.view;
-    const float* mixed = in.mixed;
-    const float* magnitudeA = s.magnitudeA.data();
-    const float* magnitudeB = s.magnitudeB.data();
-    const float weightOffset = in.weightOffset;
-    const int32_t* truncA = s.truncA.data();
-    const int32_t* truncB = s.truncB.data();
-    const int32_t* differs = s.differ.data();
-    const float* selfValue = s.selfValue.data();
-    const float* invadValue = s.invadValue.data();
     float* errorSelf = terms.errorSelf.data();
     float* errorInvad = terms.errorInvad.data();
     float* weightSelf = terms.weightSelf.data();
     float* weightInvad = terms.weightInvad.data();
+    const __m256 expWeight = _mm256_setr_ps(in.expWeight[0], in.expWeight[1], in.expWeight[2], in.expWeight[3],
+                                            in.expWeight[4], in.expWeight[5], 0.0f, 0.0f);
+    const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
 
     RowCounts counts;
     PoolingCursor cursor = pooling;
     int j = 0;
     for (; j + kLanes <= width; j += kLanes) {
-        cursor.advanceBy<kPooledInErrorTerms>();
+        cursor.advanceBy<kPooledInSearch>();
         const __m256i column = columns(j);
         const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
-        const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);
-        const __m256i insideInvad = insideRow(_mm256_add_epi32(column, loadInts(truncB + j)), width);
-        const __m256i countInvad = _mm256_blendv_epi8(countSelf, insideInvad, differ);
+        const __m256i xSelf = _mm256_add_epi32(column, loadInts(truncA + j));
+        const __m256i xInvad = _mm256_add_epi32(column, loadInts(truncB + j));
+        const __m256i countSelf = insideRow(xSelf, width);
+        const __m256i countInvad = _mm256_blendv_epi8(countSelf, insideRow(xInvad, width), differ);
 
-        // Where all eight agree, both errors are 0.
+        // Where all eight agree, both errors are 0 and the passes are not
+        // needed.
         int uncertain = 0;
-        if (_mm256_movemask_ps(_mm256_castsi256_ps(differ)) == 0) {
+        const int differing = _mm256_movemask_ps(_mm256_castsi256_ps(differ));
+        if (differing == 0) {
             _mm256_storeu_ps(errorSelf + j, _mm256_setzero_ps());
             _mm256_storeu_ps(errorInvad + j, _mm256_setzero_ps());
         } else {
+            const __m256 onEdge = _mm256_and_ps(_mm256_castsi256_ps(differ),
+                                                _mm256_cmp_ps(_mm256_loadu_ps(gradDisp + j), edgeThreshold, _CMP_GT_OQ));
+            const __m256i shift = loadInts(shifts + j);
+            const __m256 selfValues =
+                passValues(expWeight, sampleB, width, xSelf, _mm256_add_epi32(column, shift), onEdge);
+            const __m256 invadValues =
+                passValues(expWeight, sampleA, width, xInvad, _mm256_sub_epi32(column, shift), onEdge);
+            _mm256_storeu_ps(selfValue + j, selfValues);
+            _mm256_storeu_ps(invadValue + j, invadValues);
+
             const __m256d viewHalves[2] = {_mm256_cvtps_pd(_mm_loadu_ps(view + j)),
                                            _mm256_cvtps_pd(_mm_loadu_ps(view + j + 4))};
             int selfCertain, invadCertain;
-            const __m256 self = scaledErrorEstimates(viewHalves, _mm256_loadu_ps(selfValue + j), selfCertain);
-            const __m256 invad = scaledErrorEstimates(viewHalves, _mm256_loadu_ps(invadValue + j), invadCertain);
+            const __m256 self = scaledErrorEstimates(viewHalves, selfValues, selfCertain);
+            const __m256 invad = scaledErrorEstimates(viewHalves, invadValues, invadCertain);
             const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
             const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
             _mm256_storeu_ps(errorSelf + j, _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
             _mm256_storeu_ps(errorInvad + j, _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
-            uncertain = ~(selfCertain & invadCertain) & _mm256_movemask_ps(_mm256_castsi256_ps(differ));
+            uncertain = ~(selfCertain & invadCertain) & differing;
         }
 
         const __m256 mix = _mm256_loadu_ps(mixed + j);
@@ -311,7 +290,7 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
         _mm256_storeu_ps(weightInvad + j, _mm256_and_ps(wInvad, _mm256_castsi256_ps(countInvad)));
 
         counts.countedTerms += countLanes(countSelf) + countLanes(countInvad);
-        counts.disagreeingPixels += countLanes(differ);
+        counts.disagreeingPixels += __builtin_popcount(static_cast<unsigned>(differing));
 
         // Rarely an estimate lies too near a rounding boundary: those lanes
         // are worked out exactly.
@@ -324,8 +303,10 @@ __attribute__((target("avx2"))) RowCounts depthErrorTermsAvx2(const DepthRowInpu
         makeAddends(terms, j);
         makeAddends(terms, j + 4);
     }
-    for (; j < width; ++j)
+    for (; j < width; ++j) {
+        depth_row_pixel::passes(in, s, j);
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
+    }
     cursor.finish();
     pooling = cursor;
     return counts;

@@ -173,10 +173,8 @@ struct DepthRowSearch {
         pooling.truncate.sums = sums;
         truncateDepthRow(inputs, scratch, pooling.truncate);
         pooling.search.sums = pooling.truncate.sums;
-        searchPasses(inputs, scratch, pooling.search);
-        pooling.errorTerms.sums = pooling.search.sums;
-        const RowCounts counts = depthErrorTerms(inputs, scratch, terms, pooling.errorTerms);
-        sums = pooling.errorTerms.sums;
+        const RowCounts counts = searchAndErrorTerms(inputs, scratch, terms, pooling.search);
+        sums = pooling.search.sums;
         return counts;
     }
 };
