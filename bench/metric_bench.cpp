@@ -1,5 +1,6 @@
 // The per-view metric alone, on generated scenes: where the time of a run
 // goes once the images are in memory.
+#include "driver/call_settings.h"
 #include "driver/camera.h"
 #include "driver/disparity.h"
 #include "driver/settings.h"
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +50,22 @@ void rightDepthView(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 
+// Both views at once, on two threads, as a single pair's run scores them.
+void bothViews(benchmark::State& state)
+{
+    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const CallSettings settings = currentCallSettings();
+    for (auto _ : state) {
+        std::thread left([&] {
+            adoptCallSettings(settings);
+            benchmark::DoNotOptimize(evaluateDepthView(scene.left, scene.depthLeftA, scene.depthLeftB, 'L', nullptr));
+        });
+        benchmark::DoNotOptimize(evaluateDepthView(scene.right, scene.depthRightA, scene.depthRightB, 'R', nullptr));
+        left.join();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1) * 2);
+}
+
 void floatView(benchmark::State& state)
 {
     const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
@@ -64,5 +82,6 @@ void floatView(benchmark::State& state)
 
 BENCHMARK(depthView)->Args({640, 480})->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 BENCHMARK(rightDepthView)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(bothViews)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(floatView)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
