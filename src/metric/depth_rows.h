@@ -69,6 +69,7 @@ struct DepthRowInputs {
     const float* expWeight;     // [6]: exp(-n)
     float weightOffset;         // g_weightOffset
     int width;
+    bool keepFloatTerms;        // the float terms are wanted (for maps), not only the addends
 };
 
 // Disparities and columns are 32-bit here, with disparities limited to
@@ -100,6 +101,8 @@ struct DepthRowScratch {
 // The error terms of a row: self and invading error and weight per pixel. A
 // term that does not count has weight 0 and error 0. Beside them, in double,
 // what the pooling adds: each term's weight, and its error times its weight.
+// The vector stages write the float terms only where they are asked to keep
+// them.
 struct RowTerms {
     RowArray<float> errorSelf, weightSelf, errorInvad, weightInvad;
     RowArray<double> addedWeightSelf, addedErrorSelf, addedWeightInvad, addedErrorInvad;
@@ -190,11 +193,13 @@ void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, Poolin
 RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
                               PoolingCursor& pooling);
 
-// Pools a row's terms inside the two stages of the next row, each stage
-// taking a share that fits in the shadow of its own work: per group of eight
-// pixels of its own, the truncation pools one pixel and the search seven.
+// Pools a row's terms inside the stages of the next row, each taking a share
+// that fits in the shadow of its own work: per group of eight pixels of its
+// own, the truncation pools one pixel and the search seven, four while it
+// synthesises values and three while it makes the error terms.
 constexpr int kPooledInTruncation = 1;
-constexpr int kPooledInSearch = 7;
+constexpr int kPooledInPasses = 4;
+constexpr int kPooledInErrors = 3;
 struct PoolingShares {
     PoolingCursor truncate, search;
 };

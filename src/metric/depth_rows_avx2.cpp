@@ -4,10 +4,7 @@
 // arrays are reached through pointers held in locals: a vector store may
 // alias any memory, and would otherwise make the compiler reload them.
 #include "metric/depth_row_pixel.h"
-
-#include <immintrin.h>
-
-#define MORVEX_AVX2 __attribute__((target("avx2"), always_inline)) inline
+#include "metric/error_terms_avx2.h"
 
 namespace {
 
@@ -59,75 +56,114 @@ MORVEX_AVX2 __m256i clampColumns(__m256i column, int width)
     return _mm256_min_epi32(_mm256_max_epi32(column, _mm256_setzero_si256()), _mm256_set1_epi32(width - 1));
 }
 
-// The samples at eight columns. Where the disparities are smooth the columns
-// are consecutive, and one load replaces the gather.
+// The samples at eight columns. Where the columns lie within 16 of each other
+// (disparities that change little along the row, the most), two loads and
+// two permutes replace the gather, which is slow on some processors.
 MORVEX_AVX2 __m256i samplesAt(const int32_t* samples, __m256i p, int width)
 {
-    const int first = _mm256_cvtsi256_si32(p);
-    if (first <= width - kLanes && _mm256_movemask_epi8(_mm256_cmpeq_epi32(p, columns(first))) == -1)
-        return loadInts(samples + first);
+    if (width >= 16) {
+        const int first = _mm256_cvtsi256_si32(p);
+        const int base = std::min(std::max(first - 4, 0), width - 16);
+        const __m256i index = _mm256_sub_epi32(p, _mm256_set1_epi32(base));
+        const __m256i last = _mm256_set1_epi32(15);
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_max_epu32(index, last), last)) == -1) {
+            const __m256i low = _mm256_permutevar8x32_epi32(loadInts(samples + base), index);
+            const __m256i high = _mm256_permutevar8x32_epi32(loadInts(samples + base + 8), index);
+            return _mm256_blendv_epi8(low, high, _mm256_cmpgt_epi32(index, _mm256_set1_epi32(7)));
+        }
+    }
     return _mm256_i32gather_epi32(reinterpret_cast<const int*>(samples), p, 4);
+}
+
+MORVEX_AVX2 __m256 intensities(__m256i samples)
+{
+    return _mm256_cvtepi32_ps(_mm256_and_si256(samples, _mm256_set1_epi32(255)));
+}
+
+// How far the sample at p arrives from x, in exp(-n) steps: n = min(|x - y|, 5)
+// where y = p + the sample's disparity.
+MORVEX_AVX2 __m256i arrivalDistance(__m256i x, __m256i p, __m256i sample, __m256i& distance)
+{
+    distance = _mm256_sub_epi32(x, _mm256_add_epi32(p, _mm256_srai_epi32(sample, 8)));
+    return _mm256_min_epi32(_mm256_abs_epi32(distance), _mm256_set1_epi32(5));
 }
 
 // pass() for eight pixels: the sum over the start column and, in the lanes
 // at edges, the columns of two correction steps; elsewhere those steps add
-// +0 to both sums, which leaves them unchanged.
+// +0 to both sums, which leaves them unchanged. The sums start at the first
+// column's terms: 0 + w * I is w * I, as the product is never -0.
 MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, int width, __m256i x,
                               __m256i start, __m256 onEdge)
 {
-    __m256 weighted = _mm256_setzero_ps();
-    __m256 weights = _mm256_setzero_ps();
     __m256i p = clampColumns(start, width);
+    __m256i sample = samplesAt(followedSamples, p, width);
+    __m256i distance;
+    __m256i n = arrivalDistance(x, p, sample, distance);
     // Groups of pixels away from edges, the most, skip the steps.
-    const int steps = _mm256_movemask_ps(onEdge) != 0 ? kEdgeSteps : 0;
-    for (int step = 0; step <= steps; ++step) {
-        const __m256i sample = samplesAt(followedSamples, p, width);
-        const __m256i y = _mm256_add_epi32(p, _mm256_srai_epi32(sample, 8));
-        const __m256i distance = _mm256_sub_epi32(x, y);
-        const __m256i n = _mm256_min_epi32(_mm256_abs_epi32(distance), _mm256_set1_epi32(5));
-        // A single sample that arrives exactly has weight 1: the value is
-        // its intensity, 1 * I / 1, with no division.
-        if (steps == 0 && _mm256_testz_si256(n, n))
-            return _mm256_cvtepi32_ps(_mm256_and_si256(sample, _mm256_set1_epi32(255)));
-        __m256 w = _mm256_permutevar8x32_ps(expWeight, n);
-        if (step > 0)
-            w = _mm256_and_ps(w, onEdge);
-        const __m256 intensity = _mm256_cvtepi32_ps(_mm256_and_si256(sample, _mm256_set1_epi32(255)));
-        weighted = _mm256_add_ps(weighted, _mm256_mul_ps(w, intensity));
-        weights = _mm256_add_ps(weights, w);
+    if (_mm256_movemask_ps(onEdge) == 0) {
+        const __m256 w = _mm256_permutevar8x32_ps(expWeight, n);
+        return _mm256_div_ps(_mm256_mul_ps(w, intensities(sample)), w);
+    }
+    __m256 weights = _mm256_permutevar8x32_ps(expWeight, n);
+    __m256 weighted = _mm256_mul_ps(weights, intensities(sample));
+    for (int step = 0; step < kEdgeSteps; ++step) {
         p = clampColumns(_mm256_add_epi32(p, distance), width);
+        sample = samplesAt(followedSamples, p, width);
+        n = arrivalDistance(x, p, sample, distance);
+        const __m256 w = _mm256_and_ps(_mm256_permutevar8x32_ps(expWeight, n), onEdge);
+        weighted = _mm256_add_ps(weighted, _mm256_mul_ps(w, intensities(sample)));
+        weights = _mm256_add_ps(weights, w);
     }
     return _mm256_div_ps(weighted, weights);
 }
 
-MORVEX_AVX2 __m256 joinHalves(__m128 low, __m128 high)
+// Where the terms of a row go.
+struct TermRows {
+    float *errorSelf, *weightSelf, *errorInvad, *weightInvad;
+    double *addedErrorSelf, *addedWeightSelf, *addedErrorInvad, *addedWeightInvad;
+    bool keepFloats;
+
+    explicit TermRows(RowTerms& t, bool keepFloats)
+        : errorSelf(t.errorSelf.data()), weightSelf(t.weightSelf.data()), errorInvad(t.errorInvad.data()),
+          weightInvad(t.weightInvad.data()), addedErrorSelf(t.addedErrorSelf.data()),
+          addedWeightSelf(t.addedWeightSelf.data()), addedErrorInvad(t.addedErrorInvad.data()),
+          addedWeightInvad(t.addedWeightInvad.data()), keepFloats(keepFloats)
+    {
+    }
+};
+
+// The terms of four pixels of one kind: RowTerms::makeAddends of their error
+// and weight, and the two as floats where they are kept.
+MORVEX_AVX2 void storeTerms(float* error, float* weight, double* addedError, double* addedWeight, __m128 e, __m128 w,
+                            bool keepFloats)
 {
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+    if (keepFloats) {
+        _mm_storeu_ps(error, e);
+        _mm_storeu_ps(weight, w);
+    }
+    const __m256d wide = _mm256_cvtps_pd(w);
+    _mm256_storeu_pd(addedWeight, wide);
+    _mm256_storeu_pd(addedError, _mm256_mul_pd(_mm256_cvtps_pd(e), wide));
 }
 
-// scaledErrorEstimate for eight pixels: the values, and a bit per lane that
-// is set where they are certain.
-MORVEX_AVX2 __m256 scaledErrorEstimates(const __m256d view[2], __m256 synthesised, int& certain)
+// Both kinds of terms of pixels k .. k + 3.
+MORVEX_AVX2 void storeTerms(const TermRows& t, int k, __m128 errorSelf, __m128 weightSelf, __m128 errorInvad,
+                            __m128 weightInvad)
 {
-    const __m256d reciprocal = _mm256_set1_pd(1.0 / 255.0);
-    const __m256i belowFloatPrecision = _mm256_set1_epi64x(static_cast<long long>(kBelowFloatPrecision));
-    const __m256i start = _mm256_set1_epi64x(static_cast<long long>(kHalfwayBits - kHalfwayMargin));
-    const __m256i width = _mm256_set1_epi64x(static_cast<long long>(2 * kHalfwayMargin));
-    __m128 values[2];
-    certain = 0;
-    for (int half = 0; half < 2; ++half) {
-        const __m128 s = half == 0 ? _mm256_castps256_ps128(synthesised) : _mm256_extractf128_ps(synthesised, 1);
-        const __m256d difference = _mm256_sub_pd(view[half], _mm256_cvtps_pd(s));
-        const __m256d estimate = _mm256_mul_pd(difference, reciprocal);
-        values[half] = _mm256_cvtpd_ps(estimate);
-        // Off the halfway pattern by more than the margin: the offset, below
-        // 2^29 in magnitude, is outside 0 .. 2 * margin.
-        const __m256i off = _mm256_sub_epi64(_mm256_and_si256(_mm256_castpd_si256(estimate), belowFloatPrecision), start);
-        const __m256i near = _mm256_andnot_si256(_mm256_cmpgt_epi64(_mm256_setzero_si256(), off),
-                                                 _mm256_cmpgt_epi64(_mm256_add_epi64(width, _mm256_set1_epi64x(1)), off));
-        certain |= (_mm256_movemask_pd(_mm256_castsi256_pd(near)) ^ 0xf) << (4 * half);
-    }
-    return joinHalves(values[0], values[1]);
+    storeTerms(t.errorSelf + k, t.weightSelf + k, t.addedErrorSelf + k, t.addedWeightSelf + k, errorSelf,
+               weightSelf, t.keepFloats);
+    storeTerms(t.errorInvad + k, t.weightInvad + k, t.addedErrorInvad + k, t.addedWeightInvad + k, errorInvad,
+               weightInvad, t.keepFloats);
+}
+
+MORVEX_AVX2 __m128 lowHalf(__m256 v)
+{
+    return _mm256_castps256_ps128(v);
+}
+
+MORVEX_AVX2 __m128 highHalf(__m256 v)
+{
+    return _mm256_extractf128_ps(v, 1);
 }
 
 MORVEX_AVX2 __m256i insideRow(__m256i column, int width)
@@ -150,22 +186,12 @@ MORVEX_AVX2 __m256 magnitudes(__m256 disparity, const ValueRange& range)
     return _mm256_div_ps(_mm256_sub_ps(magnitude, _mm256_set1_ps(range.lo)), _mm256_set1_ps(range.hi - range.lo));
 }
 
-// RowTerms::makeAddends for four pixels from their final terms.
-MORVEX_AVX2 void makeAddends(RowTerms& terms, int j)
+// Adds the lanes of a vector of 32-bit counts.
+MORVEX_AVX2 long long sumLanes(__m256i counts)
 {
-    const __m256d wSelf = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightSelf.data() + j));
-    const __m256d wInvad = _mm256_cvtps_pd(_mm_loadu_ps(terms.weightInvad.data() + j));
-    _mm256_storeu_pd(terms.addedWeightSelf.data() + j, wSelf);
-    _mm256_storeu_pd(terms.addedWeightInvad.data() + j, wInvad);
-    _mm256_storeu_pd(terms.addedErrorSelf.data() + j,
-                     _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorSelf.data() + j)), wSelf));
-    _mm256_storeu_pd(terms.addedErrorInvad.data() + j,
-                     _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(terms.errorInvad.data() + j)), wInvad));
-}
-
-MORVEX_AVX2 int countLanes(__m256i mask)
-{
-    return __builtin_popcount(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask))));
+    const __m128i four = _mm_add_epi32(_mm256_castsi256_si128(counts), _mm256_extracti128_si256(counts, 1));
+    const __m128i two = _mm_add_epi32(four, _mm_unpackhi_epi64(four, four));
+    return _mm_cvtsi128_si32(_mm_add_epi32(two, _mm_shuffle_epi32(two, 1)));
 }
 
 } // namespace
@@ -215,16 +241,16 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     pooling = cursor;
 }
 
-__attribute__((target("avx2"))) RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& s,
-                                                                   RowTerms& terms, PoolingCursor& pooling)
+namespace {
+
+// The values that both passes synthesise, for the full groups of eight pixels
+// of the row in which the disparities differ somewhere.
+__attribute__((target("avx2"), always_inline)) inline void synthesiseGroups(const DepthRowInputs& in,
+                                                                            DepthRowScratch& s,
+                                                                            PoolingCursor& cursor)
 {
     const int width = in.width;
-    const float* view = in.view;
-    const float* mixed = in.mixed;
     const float* gradDisp = in.gradDisp;
-    const float weightOffset = in.weightOffset;
-    const float* magnitudeA = s.magnitudeA.data();
-    const float* magnitudeB = s.magnitudeB.data();
     const int32_t* truncA = s.truncA.data();
     const int32_t* truncB = s.truncB.data();
     const int32_t* shifts = s.shift.data();
@@ -233,77 +259,115 @@ __attribute__((target("avx2"))) RowCounts searchAndErrorTermsAvx2(const DepthRow
     const int32_t* sampleB = s.sampleB.data();
     float* selfValue = s.selfValue.data();
     float* invadValue = s.invadValue.data();
-    float* errorSelf = terms.errorSelf.data();
-    float* errorInvad = terms.errorInvad.data();
-    float* weightSelf = terms.weightSelf.data();
-    float* weightInvad = terms.weightInvad.data();
     const __m256 expWeight = _mm256_setr_ps(in.expWeight[0], in.expWeight[1], in.expWeight[2], in.expWeight[3],
                                             in.expWeight[4], in.expWeight[5], 0.0f, 0.0f);
     const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
-
-    RowCounts counts;
-    PoolingCursor cursor = pooling;
-    int j = 0;
-    for (; j + kLanes <= width; j += kLanes) {
-        cursor.advanceBy<kPooledInSearch>();
-        const __m256i column = columns(j);
+    for (int j = 0; j + kLanes <= width; j += kLanes) {
+        cursor.advanceBy<kPooledInPasses>();
         const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
+        if (_mm256_testz_si256(differ, differ))
+            continue;
+        const __m256i column = columns(j);
+        const __m256i shift = loadInts(shifts + j);
+        const __m256 onEdge = _mm256_and_ps(_mm256_castsi256_ps(differ),
+                                            _mm256_cmp_ps(_mm256_loadu_ps(gradDisp + j), edgeThreshold, _CMP_GT_OQ));
         const __m256i xSelf = _mm256_add_epi32(column, loadInts(truncA + j));
         const __m256i xInvad = _mm256_add_epi32(column, loadInts(truncB + j));
-        const __m256i countSelf = insideRow(xSelf, width);
-        const __m256i countInvad = _mm256_blendv_epi8(countSelf, insideRow(xInvad, width), differ);
+        _mm256_storeu_ps(selfValue + j,
+                         passValues(expWeight, sampleB, width, xSelf, _mm256_add_epi32(column, shift), onEdge));
+        _mm256_storeu_ps(invadValue + j,
+                         passValues(expWeight, sampleA, width, xInvad, _mm256_sub_epi32(column, shift), onEdge));
+    }
+}
 
-        // Where all eight agree, both errors are 0 and the passes are not
-        // needed.
-        int uncertain = 0;
-        const int differing = _mm256_movemask_ps(_mm256_castsi256_ps(differ));
-        if (differing == 0) {
-            _mm256_storeu_ps(errorSelf + j, _mm256_setzero_ps());
-            _mm256_storeu_ps(errorInvad + j, _mm256_setzero_ps());
-        } else {
-            const __m256 onEdge = _mm256_and_ps(_mm256_castsi256_ps(differ),
-                                                _mm256_cmp_ps(_mm256_loadu_ps(gradDisp + j), edgeThreshold, _CMP_GT_OQ));
-            const __m256i shift = loadInts(shifts + j);
-            const __m256 selfValues =
-                passValues(expWeight, sampleB, width, xSelf, _mm256_add_epi32(column, shift), onEdge);
-            const __m256 invadValues =
-                passValues(expWeight, sampleA, width, xInvad, _mm256_sub_epi32(column, shift), onEdge);
-            _mm256_storeu_ps(selfValue + j, selfValues);
-            _mm256_storeu_ps(invadValue + j, invadValues);
+// The error terms of the same groups, from the synthesised values, and how
+// many count. Returns the first pixel after the groups.
+__attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(const DepthRowInputs& in,
+                                                                             DepthRowScratch& s, RowTerms& terms,
+                                                                             PoolingCursor& cursor,
+                                                                             RowCounts& counts)
+{
+    const int width = in.width;
+    const float* view = in.view;
+    const float* mixed = in.mixed;
+    const float weightOffset = in.weightOffset;
+    const float* magnitudeA = s.magnitudeA.data();
+    const float* magnitudeB = s.magnitudeB.data();
+    const int32_t* truncA = s.truncA.data();
+    const int32_t* truncB = s.truncB.data();
+    const int32_t* differs = s.differ.data();
+    const float* selfValue = s.selfValue.data();
+    const float* invadValue = s.invadValue.data();
+    const TermRows out(terms, in.keepFloatTerms);
 
-            const __m256d viewHalves[2] = {_mm256_cvtps_pd(_mm_loadu_ps(view + j)),
-                                           _mm256_cvtps_pd(_mm_loadu_ps(view + j + 4))};
-            int selfCertain, invadCertain;
-            const __m256 self = scaledErrorEstimates(viewHalves, selfValues, selfCertain);
-            const __m256 invad = scaledErrorEstimates(viewHalves, invadValues, invadCertain);
-            const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
-            const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
-            _mm256_storeu_ps(errorSelf + j, _mm256_and_ps(_mm256_mul_ps(self, self), errorSelfMask));
-            _mm256_storeu_ps(errorInvad + j, _mm256_and_ps(_mm256_mul_ps(invad, invad), errorInvadMask));
-            uncertain = ~(selfCertain & invadCertain) & differing;
-        }
+    // Lane counts, negated: a mask lane is -1.
+    __m256i counted = _mm256_setzero_si256();
+    __m256i disagreeing = _mm256_setzero_si256();
+    int j = 0;
+    for (; j + kLanes <= width; j += kLanes) {
+        cursor.advanceBy<kPooledInErrors>();
+        const __m256i column = columns(j);
+        const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
+        const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);
+        const __m256i countInvad =
+            _mm256_blendv_epi8(countSelf, insideRow(_mm256_add_epi32(column, loadInts(truncB + j)), width), differ);
+        counted = _mm256_add_epi32(counted, _mm256_add_epi32(countSelf, countInvad));
+        disagreeing = _mm256_add_epi32(disagreeing, differ);
 
         const __m256 mix = _mm256_loadu_ps(mixed + j);
-        const __m256 wSelf = weights(mix, magnitudeA + j, weightOffset);
-        const __m256 wInvad = weights(mix, magnitudeB + j, weightOffset);
-        _mm256_storeu_ps(weightSelf + j, _mm256_and_ps(wSelf, _mm256_castsi256_ps(countSelf)));
-        _mm256_storeu_ps(weightInvad + j, _mm256_and_ps(wInvad, _mm256_castsi256_ps(countInvad)));
+        const __m256 wSelf = _mm256_and_ps(weights(mix, magnitudeA + j, weightOffset), _mm256_castsi256_ps(countSelf));
+        const __m256 wInvad =
+            _mm256_and_ps(weights(mix, magnitudeB + j, weightOffset), _mm256_castsi256_ps(countInvad));
 
-        counts.countedTerms += countLanes(countSelf) + countLanes(countInvad);
-        counts.disagreeingPixels += __builtin_popcount(static_cast<unsigned>(differing));
-
-        // Rarely an estimate lies too near a rounding boundary: those lanes
-        // are worked out exactly.
-        if (uncertain != 0)
+        // Where all eight agree, both errors are 0 and there are no
+        // synthesised values.
+        if (_mm256_testz_si256(differ, differ)) {
+            const __m128 zero = _mm_setzero_ps();
+            storeTerms(out, j, zero, lowHalf(wSelf), zero, lowHalf(wInvad));
+            storeTerms(out, j + 4, zero, highHalf(wSelf), zero, highHalf(wInvad));
+            continue;
+        }
+        // The errors four at a time, as their estimates are in double.
+        const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
+        const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
+        __m256i near = _mm256_setzero_si256();
+        for (int half = 0; half < 2; ++half) {
+            const int k = j + 4 * half;
+            const bool low = half == 0;
+            const __m256d viewValues = _mm256_cvtps_pd(_mm_loadu_ps(view + k));
+            const __m256d self = scaledErrorEstimates(viewValues, selfValue + k);
+            const __m256d invad = scaledErrorEstimates(viewValues, invadValue + k);
+            near = _mm256_or_si256(near, nearHalfway(self, invad));
+            storeTerms(out, k, squaredErrors(self, low ? lowHalf(errorSelfMask) : highHalf(errorSelfMask)),
+                       low ? lowHalf(wSelf) : highHalf(wSelf),
+                       squaredErrors(invad, low ? lowHalf(errorInvadMask) : highHalf(errorInvadMask)),
+                       low ? lowHalf(wInvad) : highHalf(wInvad));
+        }
+        // Rarely an estimate lies too near a rounding boundary: the pixels
+        // are worked out again one by one, exactly.
+        if (!_mm256_testz_si256(near, near)) {
+            RowCounts ignored;
             for (int lane = 0; lane < kLanes; ++lane)
-                if (uncertain & (1 << lane)) {
-                    RowCounts ignored;
-                    depth_row_pixel::errorTerms(in, s, terms, ignored, j + lane);
-                }
-        makeAddends(terms, j);
-        makeAddends(terms, j + 4);
+                depth_row_pixel::errorTerms(in, s, terms, ignored, j + lane);
+        }
     }
-    for (; j < width; ++j) {
+    counts.countedTerms -= sumLanes(counted);
+    counts.disagreeingPixels -= sumLanes(disagreeing);
+    return j;
+}
+
+} // namespace
+
+// Two loops over the row, each with a short chain of dependent operations per
+// group: the processor overlaps groups, where one loop's long chain (sample,
+// division, error estimates) would keep it waiting.
+__attribute__((target("avx2"))) RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& s,
+                                                                   RowTerms& terms, PoolingCursor& pooling)
+{
+    PoolingCursor cursor = pooling;
+    synthesiseGroups(in, s, cursor);
+    RowCounts counts;
+    for (int j = errorTermsOfGroups(in, s, terms, cursor, counts); j < in.width; ++j) {
         depth_row_pixel::passes(in, s, j);
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
     }

@@ -27,14 +27,21 @@ constexpr uint64_t kBelowFloatPrecision = (uint64_t{1} << 29) - 1;
 constexpr uint64_t kHalfwayBits = uint64_t{1} << 28;
 constexpr uint64_t kHalfwayMargin = 16;
 
+// Whether the bits of an estimate below float precision lie within the margin
+// of the halfway pattern.
+inline bool nearHalfway(double estimate)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &estimate, sizeof bits);
+    const uint64_t offHalfway = (bits & kBelowFloatPrecision) - (kHalfwayBits - kHalfwayMargin);
+    return offHalfway <= 2 * kHalfwayMargin;
+}
+
 inline ScaledError scaledErrorEstimate(float view, float synthesised)
 {
     const double difference = static_cast<double>(view) - static_cast<double>(synthesised);
     const double estimate = difference * (1.0 / 255.0);
-    uint64_t bits;
-    std::memcpy(&bits, &estimate, sizeof bits);
-    const uint64_t offHalfway = (bits & kBelowFloatPrecision) - (kHalfwayBits - kHalfwayMargin);
-    return {static_cast<float>(estimate), offHalfway > 2 * kHalfwayMargin};
+    return {static_cast<float>(estimate), !nearHalfway(estimate)};
 }
 
 inline float scaledErrorExact(float view, float synthesised)

@@ -60,6 +60,7 @@ struct RowContext {
     const float* mixed;
     int width;
     const float* expWeight;
+    bool mapsWanted; // the row's float terms are written to maps
 };
 
 // The search of both passes and the error terms of one row, for any form of
@@ -168,7 +169,8 @@ struct DepthRowSearch {
                                     in.tables->rangeB,
                                     row.expWeight,
                                     g_weightOffset,
-                                    row.width};
+                                    row.width,
+                                    row.mapsWanted};
         PoolingShares pooling = poolingShares(previous, previousWidth);
         pooling.truncate.sums = sums;
         truncateDepthRow(inputs, scratch, pooling.truncate);
@@ -229,7 +231,8 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
         const float* view = viewRow(inputs.view, r, buffers.view);
         mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data());
         const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
-        const RowContext context{view, view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight};
+        const RowContext context{view,  view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight,
+                                 maps != nullptr};
         const auto row = rowFor(r);
         const RowCounts counts = search(row, context, terms, previous, r > 0 ? width : 0, sums.sums);
         sums.counts.countedTerms += counts.countedTerms;
