@@ -38,26 +38,27 @@ cv::Mat expWeightTable()
 
 RowReader floatRows(const cv::Mat& map)
 {
-    return [&map](int r, float* out) {
+    return [&map](int r, const std::vector<int>& columns, float* out) {
         const float* in = map.ptr<float>(r);
-        std::copy(in, in + map.cols, out);
+        for (int c : columns)
+            out[c] = in[c];
     };
 }
 
 RowReader byteRows(const cv::Mat& image)
 {
-    return [&image](int r, float* out) {
+    return [&image](int r, const std::vector<int>& columns, float* out) {
         const uint8_t* in = image.ptr<uint8_t>(r);
-        for (int c = 0; c < image.cols; ++c)
+        for (int c : columns)
             out[c] = in[c];
     };
 }
 
 RowReader depthRows(const cv::Mat& depth, const float* disparity)
 {
-    return [&depth, disparity](int r, float* out) {
+    return [&depth, disparity](int r, const std::vector<int>& columns, float* out) {
         const uint8_t* in = depth.ptr<uint8_t>(r);
-        for (int c = 0; c < depth.cols; ++c)
+        for (int c : columns)
             out[c] = disparity[in[c]];
     };
 }

@@ -77,6 +77,22 @@ MORVEX_VECTOR_CLONES void resizeRow(const float* src, float* __restrict dst, con
         dst[d] = src[index[d]];
 }
 
+// The source columns that resizeRow reads; a reduction reads only some.
+std::vector<int> columnsRead(const ColumnTaps& taps, int srcLength)
+{
+    std::vector<char> read(srcLength, 0);
+    for (size_t d = 0; d < taps.index.size(); ++d) {
+        read[taps.index[d]] = 1;
+        if (static_cast<int>(d) < taps.lastTwoTap)
+            read[taps.index[d] + 1] = 1;
+    }
+    std::vector<int> columns;
+    for (int c = 0; c < srcLength; ++c)
+        if (read[c])
+            columns.push_back(c);
+    return columns;
+}
+
 } // namespace
 
 const float* LinearRows::horizontalRow(int sourceRow, int keep) const
@@ -121,10 +137,11 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     for (const LinearTap& t : result.rows)
         needed[t.index] = needed[t.next] = 1;
 
+    const std::vector<int> neededColumns = columnsRead(result.columns, sourceSize.width);
     std::vector<float> sourceRow(sourceSize.width);
     for (int r = 0; r < sourceSize.height; ++r)
         if (needed[r]) {
-            source(r, sourceRow.data());
+            source(r, neededColumns, sourceRow.data());
             resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), result.columns);
         }
     return result;

@@ -5,9 +5,9 @@
 #include <functional>
 #include <vector>
 
-// Writes row `row` of a float image into `out` (as many values as the image
-// has columns).
-using RowReader = std::function<void(int row, float* out)>;
+// Writes the values of row `row` of a float image at the given columns into
+// `out`, indexed by column (out[c] for each c of `columns`).
+using RowReader = std::function<void(int row, const std::vector<int>& columns, float* out)>;
 
 // Two neighbouring source samples and their weights.
 struct LinearTap {
