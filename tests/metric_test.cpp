@@ -214,7 +214,7 @@ float pooledError(const std::vector<std::array<float, 4>>& pixels)
     }
     PoolingCursor cursor(terms, 0, static_cast<int>(pixels.size()), {});
     cursor.finish();
-    return static_cast<float>(cursor.sums.weightedErrorSum / cursor.sums.weightSum);
+    return static_cast<float>(cursor.sums.weightedErrorSum() / cursor.sums.weightSum());
 }
 
 } // namespace

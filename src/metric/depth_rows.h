@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -98,26 +99,34 @@ struct DepthRowScratch {
     }
 };
 
+// What the pooling adds for one pixel: each term's weight, and its error
+// times its weight, in double. The weight and the weighted error of a term
+// lie side by side, as the pooling adds them, to its two sums at once.
+struct PixelAddends {
+    double weightSelf, weightedErrorSelf;
+    double weightInvad, weightedErrorInvad;
+};
+static_assert(sizeof(PixelAddends) == 4 * sizeof(double), "the vector code stores four addends per pixel");
+
 // The error terms of a row: self and invading error and weight per pixel. A
-// term that does not count has weight 0 and error 0. Beside them, in double,
-// what the pooling adds: each term's weight, and its error times its weight.
-// The vector stages write the float terms only where they are asked to keep
-// them.
+// term that does not count has weight 0 and error 0. Beside them what the
+// pooling adds. The vector stages write the float terms only where they are
+// asked to keep them.
 struct RowTerms {
     RowArray<float> errorSelf, weightSelf, errorInvad, weightInvad;
-    RowArray<double> addedWeightSelf, addedErrorSelf, addedWeightInvad, addedErrorInvad;
+    RowArray<PixelAddends> added;
     explicit RowTerms(int width)
-        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), addedWeightSelf(width),
-          addedErrorSelf(width), addedWeightInvad(width), addedErrorInvad(width)
+        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), added(width)
     {
     }
 
     void makeAddends(int j)
     {
-        addedWeightSelf[j] = weightSelf[j];
-        addedErrorSelf[j] = static_cast<double>(errorSelf[j]) * addedWeightSelf[j];
-        addedWeightInvad[j] = weightInvad[j];
-        addedErrorInvad[j] = static_cast<double>(errorInvad[j]) * addedWeightInvad[j];
+        PixelAddends& a = added[j];
+        a.weightSelf = weightSelf[j];
+        a.weightedErrorSelf = static_cast<double>(errorSelf[j]) * a.weightSelf;
+        a.weightInvad = weightInvad[j];
+        a.weightedErrorInvad = static_cast<double>(errorInvad[j]) * a.weightInvad;
     }
 };
 
@@ -126,12 +135,16 @@ struct RowCounts {
     long long disagreeingPixels = 0;
 };
 
-// The two sums of the pooling: a chain of dependent additions in a fixed
+// The two sums of the pooling: chains of dependent additions in a fixed
 // order, pixel by pixel, the self term before the invading term. A term that
 // does not count adds +0, which leaves a sum of non-negative terms unchanged.
+// The two chains are the lanes of one vector: {weight sum, weighted error sum}.
 struct PoolingSums {
-    double weightedErrorSum = 0.0;
-    double weightSum = 0.0;
+    using Lanes = double __attribute__((vector_size(16)));
+    Lanes lanes = {0.0, 0.0};
+
+    double weightSum() const { return lanes[0]; }
+    double weightedErrorSum() const { return lanes[1]; }
 };
 
 // Pools the terms of pixels [next, end) of a row, in order, a few at a time.
@@ -139,27 +152,23 @@ struct PoolingSums {
 // stages below (on the previous row's terms), they cost little more than
 // that work alone. The sums stay in registers inside a stage's loop.
 struct PoolingCursor {
-    const double* weightSelf;
-    const double* errorSelf;
-    const double* weightInvad;
-    const double* errorInvad;
+    const PixelAddends* added;
     int next;
     int end;
     PoolingSums sums;
 
     PoolingCursor(const RowTerms& terms, int begin, int end, PoolingSums sums)
-        : weightSelf(terms.addedWeightSelf.data()), errorSelf(terms.addedErrorSelf.data()),
-          weightInvad(terms.addedWeightInvad.data()), errorInvad(terms.addedErrorInvad.data()), next(begin),
-          end(end), sums(sums)
+        : added(terms.added.data()), next(begin), end(end), sums(sums)
     {
     }
 
     void add(int j)
     {
-        sums.weightSum += weightSelf[j];
-        sums.weightedErrorSum += errorSelf[j];
-        sums.weightSum += weightInvad[j];
-        sums.weightedErrorSum += errorInvad[j];
+        PoolingSums::Lanes self, invad;
+        std::memcpy(&self, &added[j].weightSelf, sizeof self);
+        std::memcpy(&invad, &added[j].weightInvad, sizeof invad);
+        sums.lanes += self;
+        sums.lanes += invad;
     }
 
     void advance(int count)

@@ -120,40 +120,40 @@ MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, 
 // Where the terms of a row go.
 struct TermRows {
     float *errorSelf, *weightSelf, *errorInvad, *weightInvad;
-    double *addedErrorSelf, *addedWeightSelf, *addedErrorInvad, *addedWeightInvad;
+    PixelAddends* added;
     bool keepFloats;
 
     explicit TermRows(RowTerms& t, bool keepFloats)
         : errorSelf(t.errorSelf.data()), weightSelf(t.weightSelf.data()), errorInvad(t.errorInvad.data()),
-          weightInvad(t.weightInvad.data()), addedErrorSelf(t.addedErrorSelf.data()),
-          addedWeightSelf(t.addedWeightSelf.data()), addedErrorInvad(t.addedErrorInvad.data()),
-          addedWeightInvad(t.addedWeightInvad.data()), keepFloats(keepFloats)
+          weightInvad(t.weightInvad.data()), added(t.added.data()), keepFloats(keepFloats)
     {
     }
 };
 
-// The terms of four pixels of one kind: RowTerms::makeAddends of their error
-// and weight, and the two as floats where they are kept.
-MORVEX_AVX2 void storeTerms(float* error, float* weight, double* addedError, double* addedWeight, __m128 e, __m128 w,
-                            bool keepFloats)
-{
-    if (keepFloats) {
-        _mm_storeu_ps(error, e);
-        _mm_storeu_ps(weight, w);
-    }
-    const __m256d wide = _mm256_cvtps_pd(w);
-    _mm256_storeu_pd(addedWeight, wide);
-    _mm256_storeu_pd(addedError, _mm256_mul_pd(_mm256_cvtps_pd(e), wide));
-}
-
-// Both kinds of terms of pixels k .. k + 3.
+// The terms of pixels k .. k + 3: RowTerms::makeAddends of their errors and
+// weights, and the two as floats where they are kept.
 MORVEX_AVX2 void storeTerms(const TermRows& t, int k, __m128 errorSelf, __m128 weightSelf, __m128 errorInvad,
                             __m128 weightInvad)
 {
-    storeTerms(t.errorSelf + k, t.weightSelf + k, t.addedErrorSelf + k, t.addedWeightSelf + k, errorSelf,
-               weightSelf, t.keepFloats);
-    storeTerms(t.errorInvad + k, t.weightInvad + k, t.addedErrorInvad + k, t.addedWeightInvad + k, errorInvad,
-               weightInvad, t.keepFloats);
+    if (t.keepFloats) {
+        _mm_storeu_ps(t.errorSelf + k, errorSelf);
+        _mm_storeu_ps(t.weightSelf + k, weightSelf);
+        _mm_storeu_ps(t.errorInvad + k, errorInvad);
+        _mm_storeu_ps(t.weightInvad + k, weightInvad);
+    }
+    const __m256d wSelf = _mm256_cvtps_pd(weightSelf);
+    const __m256d eSelf = _mm256_mul_pd(_mm256_cvtps_pd(errorSelf), wSelf);
+    const __m256d wInvad = _mm256_cvtps_pd(weightInvad);
+    const __m256d eInvad = _mm256_mul_pd(_mm256_cvtps_pd(errorInvad), wInvad);
+    // Four vectors of four pixels into four pixels of four addends.
+    const __m256d self02 = _mm256_unpacklo_pd(wSelf, eSelf);
+    const __m256d self13 = _mm256_unpackhi_pd(wSelf, eSelf);
+    const __m256d invad02 = _mm256_unpacklo_pd(wInvad, eInvad);
+    const __m256d invad13 = _mm256_unpackhi_pd(wInvad, eInvad);
+    _mm256_storeu_pd(&t.added[k].weightSelf, _mm256_permute2f128_pd(self02, invad02, 0x20));
+    _mm256_storeu_pd(&t.added[k + 1].weightSelf, _mm256_permute2f128_pd(self13, invad13, 0x20));
+    _mm256_storeu_pd(&t.added[k + 2].weightSelf, _mm256_permute2f128_pd(self02, invad02, 0x31));
+    _mm256_storeu_pd(&t.added[k + 3].weightSelf, _mm256_permute2f128_pd(self13, invad13, 0x31));
 }
 
 MORVEX_AVX2 __m128 lowHalf(__m256 v)

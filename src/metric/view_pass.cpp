@@ -244,7 +244,7 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
     poolRow(previous, g_imageHeight > 0 ? width : 0, sums.sums);
 
     ViewPassResult result;
-    result.error = static_cast<float>(sums.sums.weightedErrorSum / sums.sums.weightSum);
+    result.error = static_cast<float>(sums.sums.weightedErrorSum() / sums.sums.weightSum());
     result.countedTerms = sums.counts.countedTerms;
     result.disagreeingPixels = sums.counts.disagreeingPixels;
     return result;
