@@ -25,7 +25,7 @@ inline void truncate(const DepthRowInputs& in, DepthRowScratch& s, int j)
     s.truncA[j] = limitedTruncation(dispA);
     s.truncB[j] = limitedTruncation(dispB);
     s.shift[j] = limitedTruncation(d);
-    s.differ[j] = d != 0.0f;
+    s.differ[j] = d != 0.0f ? -1 : 0;
     s.sampleA[j] = s.truncA[j] * 256 + in.view8[j];
     s.sampleB[j] = s.truncB[j] * 256 + in.view8[j];
     s.magnitudeA[j] = in.magnitudeA[in.depthA[j]];

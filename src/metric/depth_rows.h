@@ -88,7 +88,7 @@ constexpr int kEdgeSteps = 2;
 struct DepthRowScratch {
     RowArray<int32_t> truncA, truncB;     // truncated disparities of sets A and B
     RowArray<int32_t> shift;              // truncated dispA - dispB
-    RowArray<int32_t> differ;             // 1 where dispA != dispB
+    RowArray<int32_t> differ;             // -1 (all bits set) where dispA != dispB, else 0
     RowArray<int32_t> sampleA, sampleB;   // truncA/B * 256 + intensity
     RowArray<float> magnitudeA, magnitudeB; // normalised |disparity|
     RowArray<float> selfValue, invadValue;  // the values the passes synthesise

@@ -177,14 +177,25 @@ MORVEX_AVX2 __m256 weights(__m256 mixed, const float* magnitude, float offset)
     return _mm256_add_ps(_mm256_mul_ps(mixed, _mm256_loadu_ps(magnitude)), _mm256_set1_ps(offset));
 }
 
-// ValueRange::normalized of |disparity| for eight pixels.
-MORVEX_AVX2 __m256 magnitudes(__m256 disparity, const ValueRange& range)
-{
-    if (range.hi == range.lo)
-        return _mm256_setzero_ps();
-    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), disparity);
-    return _mm256_div_ps(_mm256_sub_ps(magnitude, _mm256_set1_ps(range.lo)), _mm256_set1_ps(range.hi - range.lo));
-}
+// ValueRange::normalized of |disparity| for eight pixels, with the range's
+// values made once per row.
+struct Normalizing {
+    __m256 lo, span;
+    bool flat;
+
+    MORVEX_AVX2 explicit Normalizing(const ValueRange& range)
+        : lo(_mm256_set1_ps(range.lo)), span(_mm256_set1_ps(range.hi - range.lo)), flat(range.hi == range.lo)
+    {
+    }
+
+    MORVEX_AVX2 __m256 magnitudes(__m256 disparity) const
+    {
+        if (flat)
+            return _mm256_setzero_ps();
+        const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), disparity);
+        return _mm256_div_ps(_mm256_sub_ps(magnitude, lo), span);
+    }
+};
 
 // Adds the lanes of a vector of 32-bit counts.
 MORVEX_AVX2 long long sumLanes(__m256i counts)
@@ -212,12 +223,12 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     int32_t* sampleB = s.sampleB.data();
     float* magnitudeA = s.magnitudeA.data();
     float* magnitudeB = s.magnitudeB.data();
-    const ValueRange rangeA = in.rangeA;
-    const ValueRange rangeB = in.rangeB;
-    const __m256i one = _mm256_set1_epi32(1);
+    const Normalizing rangeA(in.rangeA);
+    const Normalizing rangeB(in.rangeB);
+    const int width = in.width;
     PoolingCursor cursor = pooling;
     int j = 0;
-    for (; j + kLanes <= in.width; j += kLanes) {
+    for (; j + kLanes <= width; j += kLanes) {
         cursor.advanceBy<kPooledInTruncation>();
         const __m256 dispA = disparities(depthA + j, scale, offset);
         const __m256 dispB = disparities(depthB + j, scale, offset);
@@ -227,15 +238,14 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
         storeInts(truncA + j, tA);
         storeInts(truncB + j, tB);
         storeInts(shift + j, limitedTruncation(d));
-        const __m256i differs = _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ));
-        storeInts(differ + j, _mm256_and_si256(differs, one));
+        storeInts(differ + j, _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ)));
         const __m256i level = loadBytes(view8 + j);
         storeInts(sampleA + j, _mm256_add_epi32(_mm256_slli_epi32(tA, 8), level));
         storeInts(sampleB + j, _mm256_add_epi32(_mm256_slli_epi32(tB, 8), level));
-        _mm256_storeu_ps(magnitudeA + j, magnitudes(dispA, rangeA));
-        _mm256_storeu_ps(magnitudeB + j, magnitudes(dispB, rangeB));
+        _mm256_storeu_ps(magnitudeA + j, rangeA.magnitudes(dispA));
+        _mm256_storeu_ps(magnitudeB + j, rangeB.magnitudes(dispB));
     }
-    for (; j < in.width; ++j)
+    for (; j < width; ++j)
         depth_row_pixel::truncate(in, s, j);
     cursor.finish();
     pooling = cursor;
@@ -264,7 +274,7 @@ __attribute__((target("avx2"), always_inline)) inline void synthesiseGroups(cons
     const __m256 edgeThreshold = _mm256_set1_ps(kEdgeThreshold);
     for (int j = 0; j + kLanes <= width; j += kLanes) {
         cursor.advanceBy<kPooledInPasses>();
-        const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
+        const __m256i differ = loadInts(differs + j);
         if (_mm256_testz_si256(differ, differ))
             continue;
         const __m256i column = columns(j);
@@ -307,7 +317,7 @@ __attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(con
     for (; j + kLanes <= width; j += kLanes) {
         cursor.advanceBy<kPooledInErrors>();
         const __m256i column = columns(j);
-        const __m256i differ = _mm256_cmpgt_epi32(loadInts(differs + j), _mm256_setzero_si256());
+        const __m256i differ = loadInts(differs + j);
         const __m256i countSelf = insideRow(_mm256_add_epi32(column, loadInts(truncA + j)), width);
         const __m256i countInvad =
             _mm256_blendv_epi8(countSelf, insideRow(_mm256_add_epi32(column, loadInts(truncB + j)), width), differ);
