@@ -77,7 +77,7 @@ struct WorkedDepthRow {
         gradDisp[3] = edgeAtPixel3;
         const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), view.data(), zeros.data(),
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
-                                ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true};
+                                ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true};
         const RowTerms none(0);
         PoolingCursor nothing(none, 0, 0, {});
         RowTerms terms(8);

@@ -71,6 +71,7 @@ struct DepthRowInputs {
     float weightOffset;         // g_weightOffset
     int width;
     bool keepFloatTerms;        // the float terms are wanted (for maps), not only the addends
+    bool smallDisparities;      // every disparity lies within +-kSmallDisparity
 };
 
 // Disparities and columns are 32-bit here, with disparities limited to
@@ -81,6 +82,9 @@ struct DepthRowInputs {
 // visited pixel is outside the row, the pass does not count.) A limited
 // disparity and an intensity fit in one int32 as disparity * 256 + intensity.
 constexpr float kDisparityLimit = 4194304.0f; // 2^22
+// Disparities of a camera's usual range: within +-2^21 their differences lie
+// within the limit, and all of them are exact as floats and as int32.
+constexpr float kSmallDisparity = 2097152.0f; // 2^21
 constexpr int kWidestDepthRow = 1 << 21;
 constexpr int kEdgeSteps = 2;
 

@@ -207,6 +207,44 @@ MORVEX_AVX2 long long sumLanes(__m256i counts)
 
 } // namespace
 
+namespace {
+
+// The table's entries for eight depth values where all of them are small:
+// the rounded value, exact as an int32.
+MORVEX_AVX2 __m256i smallDisparities(const uint8_t* depth, float scale, float offset)
+{
+    const __m256 value = _mm256_cvtepi32_ps(loadBytes(depth));
+    return _mm256_cvtps_epi32(_mm256_add_ps(_mm256_mul_ps(value, _mm256_set1_ps(scale)), _mm256_set1_ps(offset)));
+}
+
+// Where the truncation stage's results go.
+struct TruncationRows {
+    int32_t *truncA, *truncB, *shift, *differ, *sampleA, *sampleB;
+    float *magnitudeA, *magnitudeB;
+
+    explicit TruncationRows(DepthRowScratch& s)
+        : truncA(s.truncA.data()), truncB(s.truncB.data()), shift(s.shift.data()), differ(s.differ.data()),
+          sampleA(s.sampleA.data()), sampleB(s.sampleB.data()), magnitudeA(s.magnitudeA.data()),
+          magnitudeB(s.magnitudeB.data())
+    {
+    }
+
+    MORVEX_AVX2 void store(int j, __m256i tA, __m256i tB, __m256i shifts, __m256i differs, __m256i level,
+                           __m256 magA, __m256 magB) const
+    {
+        storeInts(truncA + j, tA);
+        storeInts(truncB + j, tB);
+        storeInts(shift + j, shifts);
+        storeInts(differ + j, differs);
+        storeInts(sampleA + j, _mm256_add_epi32(_mm256_slli_epi32(tA, 8), level));
+        storeInts(sampleB + j, _mm256_add_epi32(_mm256_slli_epi32(tB, 8), level));
+        _mm256_storeu_ps(magnitudeA + j, magA);
+        _mm256_storeu_ps(magnitudeB + j, magB);
+    }
+};
+
+} // namespace
+
 __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& s,
                                                           PoolingCursor& pooling)
 {
@@ -215,35 +253,34 @@ __attribute__((target("avx2"))) void truncateDepthRowAvx2(const DepthRowInputs& 
     const uint8_t* view8 = in.view8;
     const float scale = in.disparityScale;
     const float offset = in.disparityOffset;
-    int32_t* truncA = s.truncA.data();
-    int32_t* truncB = s.truncB.data();
-    int32_t* shift = s.shift.data();
-    int32_t* differ = s.differ.data();
-    int32_t* sampleA = s.sampleA.data();
-    int32_t* sampleB = s.sampleB.data();
-    float* magnitudeA = s.magnitudeA.data();
-    float* magnitudeB = s.magnitudeB.data();
+    const TruncationRows out(s);
     const Normalizing rangeA(in.rangeA);
     const Normalizing rangeB(in.rangeB);
     const int width = in.width;
     PoolingCursor cursor = pooling;
     int j = 0;
-    for (; j + kLanes <= width; j += kLanes) {
-        cursor.advanceBy<kPooledInTruncation>();
-        const __m256 dispA = disparities(depthA + j, scale, offset);
-        const __m256 dispB = disparities(depthB + j, scale, offset);
-        const __m256 d = _mm256_sub_ps(dispA, dispB);
-        const __m256i tA = limitedTruncation(dispA);
-        const __m256i tB = limitedTruncation(dispB);
-        storeInts(truncA + j, tA);
-        storeInts(truncB + j, tB);
-        storeInts(shift + j, limitedTruncation(d));
-        storeInts(differ + j, _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ)));
-        const __m256i level = loadBytes(view8 + j);
-        storeInts(sampleA + j, _mm256_add_epi32(_mm256_slli_epi32(tA, 8), level));
-        storeInts(sampleB + j, _mm256_add_epi32(_mm256_slli_epi32(tB, 8), level));
-        _mm256_storeu_ps(magnitudeA + j, rangeA.magnitudes(dispA));
-        _mm256_storeu_ps(magnitudeB + j, rangeB.magnitudes(dispB));
+    if (in.smallDisparities) {
+        // Whole numbers within +-2^21: the truncations are the numbers, their
+        // differences are exact and need no limit.
+        for (; j + kLanes <= width; j += kLanes) {
+            cursor.advanceBy<kPooledInTruncation>();
+            const __m256i tA = smallDisparities(depthA + j, scale, offset);
+            const __m256i tB = smallDisparities(depthB + j, scale, offset);
+            const __m256i same = _mm256_cmpeq_epi32(tA, tB);
+            out.store(j, tA, tB, _mm256_sub_epi32(tA, tB), _mm256_xor_si256(same, _mm256_cmpeq_epi32(same, same)),
+                      loadBytes(view8 + j), rangeA.magnitudes(_mm256_cvtepi32_ps(tA)),
+                      rangeB.magnitudes(_mm256_cvtepi32_ps(tB)));
+        }
+    } else {
+        for (; j + kLanes <= width; j += kLanes) {
+            cursor.advanceBy<kPooledInTruncation>();
+            const __m256 dispA = disparities(depthA + j, scale, offset);
+            const __m256 dispB = disparities(depthB + j, scale, offset);
+            const __m256 d = _mm256_sub_ps(dispA, dispB);
+            out.store(j, limitedTruncation(dispA), limitedTruncation(dispB), limitedTruncation(d),
+                      _mm256_castps_si256(_mm256_cmp_ps(d, _mm256_setzero_ps(), _CMP_NEQ_UQ)),
+                      loadBytes(view8 + j), rangeA.magnitudes(dispA), rangeB.magnitudes(dispB));
+        }
     }
     for (; j < width; ++j)
         depth_row_pixel::truncate(in, s, j);

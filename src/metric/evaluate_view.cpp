@@ -2,12 +2,14 @@
 
 #include "driver/disparity.h"
 #include "driver/settings.h"
+#include "metric/depth_rows.h"
 #include "metric/edge_strength.h"
 #include "metric/phase_report.h"
 #include "metric/show_map.h"
 #include "metric/similarity_search.h"
 #include "metric/view_pass.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -43,6 +45,12 @@ RowReader floatRows(const cv::Mat& map)
         for (int c : columns)
             out[c] = in[c];
     };
+}
+
+bool smallDisparities(const std::array<float, 256>& disparity)
+{
+    return std::all_of(disparity.begin(), disparity.end(),
+                       [](float d) { return d >= -kSmallDisparity && d <= kSmallDisparity; });
 }
 
 RowReader byteRows(const cv::Mat& image)
@@ -218,6 +226,7 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
                                        magnitudeA.data(),
                                        magnitudeB.data(),
                                        rangeA,
-                                       rangeB};
+                                       rangeB,
+                                       smallDisparities(disparity)};
     return finishView(phaseStart, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, details);
 }

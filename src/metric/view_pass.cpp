@@ -170,7 +170,8 @@ struct DepthRowSearch {
                                     row.expWeight,
                                     g_weightOffset,
                                     row.width,
-                                    row.mapsWanted};
+                                    row.mapsWanted,
+                                    in.tables->smallDisparities};
         PoolingShares pooling = poolingShares(previous, previousWidth);
         pooling.truncate.sums = sums;
         truncateDepthRow(inputs, scratch, pooling.truncate);

@@ -22,6 +22,7 @@ struct DepthDisparities {
     const float* magnitudeA;      // [256]: |disparity| normalised over set A
     const float* magnitudeB;      // [256]: |disparity| normalised over set B
     ValueRange rangeA, rangeB;    // the ranges of |disparity| over sets A and B
+    bool smallDisparities;        // every entry of the table lies within +-kSmallDisparity
 };
 
 struct FloatDisparities {
