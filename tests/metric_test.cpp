@@ -40,9 +40,9 @@ const float kExpWeight[6] = {1.0f, std::exp(-1.0f), std::exp(-2.0f), std::exp(-3
 // pass follows dispB towards column 3 + 2 from column 5; its invading pass
 // follows dispA towards column 3 from column 1.
 struct WorkedExample {
-    std::vector<float> view{10, 20, 30, 40, 50, 60, 70, 80};
     std::vector<float> dispA{0, 0, 0, 2, 0, 0, 0, 0};
     std::vector<float> dispB{0, 0, 0, 0, 1, 1, 0, 0};
+    std::vector<float> view{10, 20, 30, 40, 50, 60, 70, 80};
 
     float self(bool onEdge) const { return pass(dispB, 5, 5, onEdge); }
     float invad(bool onEdge) const { return pass(dispA, 3, 1, onEdge); }
@@ -61,7 +61,6 @@ struct WorkedDepthRow {
     std::vector<uint8_t> view8{10, 20, 30, 40, 50, 60, 70, 80};
     std::vector<uint8_t> depthA{0, 0, 0, 2, 0, 0, 0, 0};
     std::vector<uint8_t> depthB{0, 0, 0, 0, 1, 1, 0, 0};
-    std::vector<float> view{10, 20, 30, 40, 50, 60, 70, 80};
     std::vector<float> gradDisp = std::vector<float>(8, 0.0f);
     std::vector<float> disparity, zeros = std::vector<float>(256, 0.0f);
     DepthRowScratch scratch{8};
@@ -75,7 +74,7 @@ struct WorkedDepthRow {
     void search(float edgeAtPixel3)
     {
         gradDisp[3] = edgeAtPixel3;
-        const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), view.data(), zeros.data(),
+        const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), zeros.data(),
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true};
         const RowTerms none(0);

@@ -79,8 +79,9 @@ inline void errorTerms(const DepthRowInputs& in, const DepthRowScratch& s, RowTe
     const bool differ = s.differ[j] != 0;
     const bool countSelf = insideRow(j + s.truncA[j], in.width);
     const bool countInvad = differ ? insideRow(j + s.truncB[j], in.width) : countSelf;
-    terms.errorSelf[j] = differ && countSelf ? squaredError(in.view[j], s.selfValue[j]) : 0.0f;
-    terms.errorInvad[j] = differ && countInvad ? squaredError(in.view[j], s.invadValue[j]) : 0.0f;
+    const float view = in.view8[j];
+    terms.errorSelf[j] = differ && countSelf ? squaredError(view, s.selfValue[j]) : 0.0f;
+    terms.errorInvad[j] = differ && countInvad ? squaredError(view, s.invadValue[j]) : 0.0f;
     const float weightSelf = errorWeight(in.mixed[j], s.magnitudeA[j], in.weightOffset);
     const float weightInvad = errorWeight(in.mixed[j], s.magnitudeB[j], in.weightOffset);
     terms.weightSelf[j] = countSelf ? weightSelf : 0.0f;

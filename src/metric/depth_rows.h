@@ -58,7 +58,6 @@ struct DepthRowInputs {
     const uint8_t* depthA;      // the row's depth values of set A
     const uint8_t* depthB;      // and of set B
     const uint8_t* view8;       // the row's intensities
-    const float* view;          // the same as floats
     const float* mixed;         // the row's mixed edge strength
     const float* gradDisp;      // the row's normalised edge strength of dispA
     const float* disparity;     // [256]: disparity of a depth value: the rounded

@@ -101,6 +101,8 @@ MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, 
     __m256i n = arrivalDistance(x, p, sample, distance);
     // Groups of pixels away from edges, the most, skip the steps.
     if (_mm256_movemask_ps(onEdge) == 0) {
+        if (_mm256_testz_si256(n, n))
+            return intensities(sample);
         const __m256 w = _mm256_permutevar8x32_ps(expWeight, n);
         return _mm256_div_ps(_mm256_mul_ps(w, intensities(sample)), w);
     }
@@ -335,7 +337,7 @@ __attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(con
                                                                              RowCounts& counts)
 {
     const int width = in.width;
-    const float* view = in.view;
+    const uint8_t* view8 = in.view8;
     const float* mixed = in.mixed;
     const float weightOffset = in.weightOffset;
     const float* magnitudeA = s.magnitudeA.data();
@@ -377,11 +379,13 @@ __attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(con
         // The errors four at a time, as their estimates are in double.
         const __m256 errorSelfMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countSelf));
         const __m256 errorInvadMask = _mm256_castsi256_ps(_mm256_and_si256(differ, countInvad));
+        const __m256i view = loadBytes(view8 + j);
         __m256i near = _mm256_setzero_si256();
         for (int half = 0; half < 2; ++half) {
             const int k = j + 4 * half;
             const bool low = half == 0;
-            const __m256d viewValues = _mm256_cvtps_pd(_mm_loadu_ps(view + k));
+            const __m256d viewValues =
+                _mm256_cvtepi32_pd(low ? _mm256_castsi256_si128(view) : _mm256_extracti128_si256(view, 1));
             const __m256d self = scaledErrorEstimates(viewValues, selfValue + k);
             const __m256d invad = scaledErrorEstimates(viewValues, invadValue + k);
             near = _mm256_or_si256(near, nearHalfway(self, invad));

@@ -157,7 +157,6 @@ struct DepthRowSearch {
         const DepthRowInputs inputs{in.a,
                                     in.b,
                                     row.view8,
-                                    row.view,
                                     row.mixed,
                                     row.gradDisp,
                                     in.tables->disparity,
@@ -217,9 +216,10 @@ const float* viewRow(const cv::Mat& view, int r, RowArray<float>& buffer)
 // row r, and search(row, context, terms, previous, previousWidth, sums)
 // searches a row into `terms` and pools the previous row's terms (none
 // before the first row), so that the pooling can run between the search's
-// work.
+// work. A search that reads the 8-bit view alone gets no float view.
 template <class RowFor, class Search>
-ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, ViewMaps* maps)
+ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, ViewMaps* maps,
+                       bool floatView = true)
 {
     const int width = g_imageWidth;
     RowBuffers buffers(width);
@@ -229,7 +229,7 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
         makeMaps(*maps);
 
     for (int r = 0; r < g_imageHeight; ++r) {
-        const float* view = viewRow(inputs.view, r, buffers.view);
+        const float* view = floatView ? viewRow(inputs.view, r, buffers.view) : nullptr;
         mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data());
         const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
         const RowContext context{view,  view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight,
@@ -264,7 +264,7 @@ ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities&
                                            const RowTerms& previous, int previousWidth, PoolingSums& sums) {
             return depthSearch.run(in, row, terms, previous, previousWidth, sums);
         };
-        return runRows(inputs, rowFor, search, maps);
+        return runRows(inputs, rowFor, search, maps, false);
     }
     return runRows(inputs, rowFor, searchAndPoolRow<DepthRow>, maps);
 }
