@@ -4,6 +4,7 @@
 #include "metric/error_terms.h"
 #include "metric/vector_code.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -43,8 +44,9 @@ void filter3x3(const cv::Mat& src, cv::Mat& dst, const cv::Mat& kernel)
     for (int r = 0; r < src.rows; ++r) {
         for (int k = 0; k < 3; ++k) {
             const float* in = src.ptr<float>(reflect101(r + k - 1, src.rows));
-            for (int c = -1; c <= src.cols; ++c)
-                padded[k][c + 1] = in[reflect101(c, src.cols)];
+            std::copy(in, in + src.cols, padded[k].begin() + 1);
+            padded[k][0] = in[reflect101(-1, src.cols)];
+            padded[k][src.cols + 1] = in[reflect101(src.cols, src.cols)];
         }
         float* o = out.ptr<float>(r);
         std::fill(o, o + src.cols, 0.0f);
