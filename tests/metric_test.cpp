@@ -64,6 +64,10 @@ struct WorkedDepthRow {
     std::vector<float> gradDisp = std::vector<float>(8, 0.0f);
     std::vector<float> disparity, zeros = std::vector<float>(256, 0.0f);
     DepthRowScratch scratch{8};
+    RowTerms terms{8};
+
+    // The errors of pixel 3 if its passes synthesise these values.
+    static float errorOf(float synthesised) { return squaredError(40.0f, synthesised); }
 
     WorkedDepthRow()
     {
@@ -79,7 +83,6 @@ struct WorkedDepthRow {
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true};
         const RowTerms none(0);
         PoolingCursor nothing(none, 0, 0, {});
-        RowTerms terms(8);
         truncateDepthRow(in, scratch, nothing);
         searchAndErrorTerms(in, scratch, terms, nothing);
     }
@@ -104,17 +107,18 @@ TEST(SimilaritySearch, DepthRowsGiveTheWorkedExampleWithAStrictEdgeThreshold)
         useDepthRowVectorCode(vectorCode);
         WorkedDepthRow row;
         row.search(0.0f);
-        EXPECT_EQ(row.scratch.selfValue[3], 60.0f);
-        EXPECT_EQ(row.scratch.invadValue[3], 20.0f);
+        EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(60.0f));
+        EXPECT_EQ(row.terms.errorInvad[3], row.errorOf(20.0f));
         EXPECT_EQ(row.scratch.shift[3], 2);
         EXPECT_NE(row.scratch.differ[3], 0);
         EXPECT_EQ(row.scratch.differ[2], 0);
+        EXPECT_EQ(row.terms.errorSelf[2], 0.0f);
 
         row.search(0.1f); // not above the threshold
-        EXPECT_EQ(row.scratch.selfValue[3], 60.0f);
+        EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(60.0f));
         row.search(std::nextafter(0.1f, 1.0f));
-        EXPECT_EQ(row.scratch.selfValue[3], WorkedExample().self(true));
-        EXPECT_EQ(row.scratch.invadValue[3], WorkedExample().invad(true));
+        EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(WorkedExample().self(true)));
+        EXPECT_EQ(row.terms.errorInvad[3], row.errorOf(WorkedExample().invad(true)));
     }
     useDepthRowVectorCode(true);
 }
