@@ -4,6 +4,7 @@
 #include "metric/depth_row_pixel.h"
 #include "metric/depth_rows.h"
 #include "metric/error_terms.h"
+#include "metric/edge_strength.h"
 #include "metric/evaluate_view.h"
 #include "metric/show_map.h"
 #include "metric/similarity_search.h"
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -349,4 +351,76 @@ TEST(NormalizeMinMax, MapWithoutRangeBecomesZero)
     normalizeMinMax(withNaN);
     EXPECT_EQ(withNaN.at<float>(0, 1), 0.0f);
     EXPECT_EQ(cv::countNonZero(withNaN), 0);
+}
+
+namespace {
+
+ValueRange scanOfEveryRow(const LinearRows& rows)
+{
+    ValueRange range;
+    std::vector<float> row(rows.columns.index.size());
+    for (int r = 0; r < static_cast<int>(rows.rows.size()); ++r) {
+        rows.row(r, row.data());
+        for (float v : row)
+            range.include(v);
+    }
+    return range;
+}
+
+} // namespace
+
+// The range of an upscaled edge map is found from the few blocks that may
+// hold its extremes: it must be the range of every row, to the bit, for
+// peaks, plateaus, zeros, ties, values a unit in the last place apart,
+// values past the scan's start of 1e6, values below the normal floats, and
+// (by a scan) negative ones.
+TEST(EdgeStrength, UpscaledRangeIsTheRangeOfEveryRow)
+{
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+    const std::function<float(int, int)> patterns[] = {
+        [&](int, int) { return uniform(random); },
+        [&](int, int) { return uniform(random) < 0.02f ? 40.0f * uniform(random) : 0.0f; },
+        [&](int r, int c) { return (r / 5 + c / 7) % 2 == 0 ? 3.0f : 3.0f + 1e-6f * uniform(random); },
+        [&](int, int) { return 0.7f; },
+        [&](int, int) { return 1.0f + std::ldexp(static_cast<float>(random() % 4), -23); },
+        [&](int r, int c) { return static_cast<float>(r * 100 + c); },
+        [&](int, int) { return 2e6f + 1e6f * uniform(random); },
+        [&](int, int) { return 1e-39f * uniform(random); },
+        [&](int r, int c) { return (r + c) % 11 == 0 ? -uniform(random) : uniform(random); },
+    };
+    const cv::Size sizes[][2] = {{{30, 17}, {240, 136}}, {{31, 17}, {250, 140}}, {{5, 3}, {41, 23}}, {{1, 1}, {8, 9}}};
+    for (const auto& size : sizes)
+        for (size_t p = 0; p < std::size(patterns); ++p) {
+            cv::Mat source(size[0], CV_32F);
+            for (int r = 0; r < source.rows; ++r)
+                for (int c = 0; c < source.cols; ++c)
+                    source.at<float>(r, c) = patterns[p](r, c);
+            const LinearRows rows = resizeLinearRowsOnDemand(source, size[1]);
+            const ValueRange expected = scanOfEveryRow(rows);
+            const ValueRange found = upscaledRange(rows);
+            EXPECT_EQ(found.lo, expected.lo) << "pattern " << p << ", " << size[0];
+            EXPECT_EQ(found.hi, expected.hi) << "pattern " << p << ", " << size[0];
+        }
+}
+
+// The blocks first made hold a sample far above (or below) the rest, yet
+// not the extreme: a plateau whose value lies one unit in the last place
+// beyond what they give must still be found.
+TEST(EdgeStrength, UpscaledRangeFindsAnExtremeJustBeyondThePeak)
+{
+    const cv::Size small(12, 9), full(96, 72);
+    for (bool highest : {true, false}) {
+        cv::Mat source(small, CV_32F, cv::Scalar(5.0f));
+        source.at<float>(2, 2) = highest ? 10.0f : 1.0f;
+        const ValueRange aroundPeak = scanOfEveryRow(resizeLinearRowsOnDemand(source, full));
+        const float plateau = std::nextafter(highest ? aroundPeak.hi : aroundPeak.lo, highest ? 100.0f : 0.0f);
+        source(cv::Rect(7, 5, 3, 3)).setTo(plateau);
+        const LinearRows rows = resizeLinearRowsOnDemand(source, full);
+        const ValueRange expected = scanOfEveryRow(rows);
+        ASSERT_EQ(highest ? expected.hi : expected.lo, plateau);
+        const ValueRange found = upscaledRange(rows);
+        EXPECT_EQ(found.lo, expected.lo);
+        EXPECT_EQ(found.hi, expected.hi);
+    }
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 // Index of a neighbour across the border, reflected about the edge pixel
@@ -100,7 +101,7 @@ BlendedRow blendedRow(const LinearRows& rows, int r)
 
 // The range of the upscaled map, its rows made and scanned in one go, eight
 // columns at a time in independent lanes (vector min and max).
-MORVEX_VECTOR_CLONES ValueRange upscaledRange(const LinearRows& rows)
+MORVEX_VECTOR_CLONES ValueRange scannedRange(const LinearRows& rows)
 {
     using Lanes = float __attribute__((vector_size(32)));
     constexpr int kLanes = 8;
@@ -131,7 +132,159 @@ MORVEX_VECTOR_CLONES ValueRange upscaledRange(const LinearRows& rows)
     return range;
 }
 
+// Consecutive rows or columns of the upscaled map that blend the same two
+// source samples, and the least and greatest sum of their two weights.
+struct TapGroup {
+    int first, end;
+    int index, next;
+    double leastWeight, mostWeight;
+};
+
+std::vector<TapGroup> rowGroups(const std::vector<LinearTap>& taps)
+{
+    std::vector<TapGroup> groups;
+    for (int r = 0; r < static_cast<int>(taps.size()); ++r) {
+        const LinearTap& t = taps[r];
+        const double sum = static_cast<double>(t.weights[0]) + static_cast<double>(t.weights[1]);
+        if (groups.empty() || groups.back().index != t.index || groups.back().next != t.next)
+            groups.push_back({r, r, t.index, t.next, sum, sum});
+        TapGroup& g = groups.back();
+        g.end = r + 1;
+        g.leastWeight = std::min(g.leastWeight, sum);
+        g.mostWeight = std::max(g.mostWeight, sum);
+    }
+    return groups;
+}
+
+// Columns from lastTwoTap on copy their one sample: weight 1, as if blended
+// with itself.
+std::vector<TapGroup> columnGroups(const ColumnTaps& taps)
+{
+    std::vector<TapGroup> groups;
+    for (int c = 0; c < static_cast<int>(taps.index.size()); ++c) {
+        const bool copied = c >= taps.lastTwoTap;
+        const int next = copied ? taps.index[c] : taps.index[c] + 1;
+        const double sum =
+            copied ? 1.0 : static_cast<double>(taps.weight0[c]) + static_cast<double>(taps.weight1[c]);
+        if (groups.empty() || groups.back().index != taps.index[c] || groups.back().next != next)
+            groups.push_back({c, c, taps.index[c], next, sum, sum});
+        TapGroup& g = groups.back();
+        g.end = c + 1;
+        g.leastWeight = std::min(g.leastWeight, sum);
+        g.mostWeight = std::max(g.mostWeight, sum);
+    }
+    return groups;
+}
+
+// The upscaled values of one block of rows and columns that blend the same
+// four source samples, made as the rows are made, and their range.
+ValueRange blockRange(const LinearRows& rows, const TapGroup& rowGroup, const TapGroup& columnGroup)
+{
+    const ColumnTaps& t = rows.columns;
+    const float* upperSource = rows.source.ptr<float>(rowGroup.index);
+    const float* lowerSource = rows.source.ptr<float>(rowGroup.next);
+    const auto horizontal = [&t](const float* src, int c) {
+        return c < t.lastTwoTap ? src[t.index[c]] * t.weight0[c] + src[t.index[c] + 1] * t.weight1[c]
+                                : src[t.index[c]];
+    };
+    ValueRange range;
+    for (int c = columnGroup.first; c < columnGroup.end; ++c) {
+        const float upper = horizontal(upperSource, c);
+        const float lower = horizontal(lowerSource, c);
+        for (int r = rowGroup.first; r < rowGroup.end; ++r)
+            range.include(upper * rows.rows[r].weights[0] + lower * rows.rows[r].weights[1]);
+    }
+    return range;
+}
+
+bool nonNegativeWeights(const LinearRows& rows)
+{
+    const auto negative = [](float w) { return !(w >= 0.0f); };
+    const ColumnTaps& t = rows.columns;
+    return std::none_of(t.weight0.begin(), t.weight0.end(), negative) &&
+           std::none_of(t.weight1.begin(), t.weight1.end(), negative) &&
+           std::none_of(rows.rows.begin(), rows.rows.end(),
+                        [&](const LinearTap& tap) { return negative(tap.weights[0]) || negative(tap.weights[1]); });
+}
+
+bool nonNegativeAndFinite(const cv::Mat& map)
+{
+    for (int r = 0; r < map.rows; ++r) {
+        const float* row = map.ptr<float>(r);
+        for (int c = 0; c < map.cols; ++c)
+            if (!(row[c] >= 0.0f && row[c] <= std::numeric_limits<float>::max()))
+                return false;
+    }
+    return true;
+}
+
 } // namespace
+
+// The range of the upscaled map of a non-negative source, found without
+// making most of it. A blend of non-negative samples lies between the least
+// and the greatest of its samples times the sum of its weights; each of its
+// four roundings moves it by at most 2^-24 of itself. So a block of the map
+// whose four samples bound it away from the extremes found so far need not
+// be made: the blocks that may hold an extreme are made exactly as the rows
+// are, and give the same range as a scan of every row.
+ValueRange upscaledRange(const LinearRows& rows)
+{
+    if (rows.source.empty() || !nonNegativeAndFinite(rows.source) || !nonNegativeWeights(rows))
+        return scannedRange(rows);
+    const std::vector<TapGroup> byRow = rowGroups(rows.rows);
+    const std::vector<TapGroup> byColumn = columnGroups(rows.columns);
+    constexpr double kRoundingAbove = 1.0 + 1.0 / (1 << 20);
+    constexpr double kRoundingBelow = 1.0 - 1.0 / (1 << 20);
+    constexpr double kSubnormalRounding = 1e-40;
+
+    struct Bounds {
+        double least, most;
+    };
+    const auto bounds = [&](const TapGroup& g, const TapGroup& h) {
+        const float* upper = rows.source.ptr<float>(g.index);
+        const float* lower = rows.source.ptr<float>(g.next);
+        const float samples[4] = {upper[h.index], upper[h.next], lower[h.index], lower[h.next]};
+        const double least = *std::min_element(samples, samples + 4);
+        const double most = *std::max_element(samples, samples + 4);
+        // Below the normal floats a rounding moves a value by up to 2^-150.
+        return Bounds{least * g.leastWeight * h.leastWeight * kRoundingBelow - kSubnormalRounding,
+                      most * g.mostWeight * h.mostWeight * kRoundingAbove + kSubnormalRounding};
+    };
+
+    // Start from the blocks that bound the extremes furthest out, then make
+    // every block that may reach beyond what is found.
+    size_t mostAt = 0, leastAt = 0;
+    double mostBound = -1.0, leastBound = std::numeric_limits<double>::infinity();
+    for (size_t g = 0; g < byRow.size(); ++g)
+        for (size_t h = 0; h < byColumn.size(); ++h) {
+            const Bounds b = bounds(byRow[g], byColumn[h]);
+            if (b.most > mostBound) {
+                mostBound = b.most;
+                mostAt = g * byColumn.size() + h;
+            }
+            if (b.least < leastBound) {
+                leastBound = b.least;
+                leastAt = g * byColumn.size() + h;
+            }
+        }
+    ValueRange found;
+    const auto make = [&](size_t g, size_t h) {
+        const ValueRange block = blockRange(rows, byRow[g], byColumn[h]);
+        found.include(block.lo);
+        found.include(block.hi);
+    };
+    make(mostAt / byColumn.size(), mostAt % byColumn.size());
+    make(leastAt / byColumn.size(), leastAt % byColumn.size());
+    for (size_t g = 0; g < byRow.size(); ++g)
+        for (size_t h = 0; h < byColumn.size(); ++h) {
+            const Bounds b = bounds(byRow[g], byColumn[h]);
+            // The values are non-negative: nothing lies below a least of 0.
+            if (b.most >= found.hi || (b.least <= found.lo && found.lo > 0.0f))
+                make(g, h);
+        }
+    return found;
+}
+
 
 EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY)
 {

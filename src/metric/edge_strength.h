@@ -20,6 +20,9 @@ struct EdgeStrength {
 void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, int r, float* gradDispRow,
                   float* mixedRow);
 
+// The range of the map of `rows`, as a scan of each of its rows would find.
+ValueRange upscaledRange(const LinearRows& rows);
+
 // `source` reads rows of the g_imageHeight x g_imageWidth map.
 EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY);
 
