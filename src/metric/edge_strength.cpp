@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 // Index of a neighbour across the border, reflected about the edge pixel
@@ -229,59 +230,70 @@ bool nonNegativeAndFinite(const cv::Mat& map)
 // are, and give the same range as a scan of every row.
 ValueRange upscaledRange(const LinearRows& rows)
 {
-    if (rows.source.empty() || !nonNegativeAndFinite(rows.source) || !nonNegativeWeights(rows))
+    const cv::Mat& source = rows.source;
+    if (source.empty() || !nonNegativeAndFinite(source) || !nonNegativeWeights(rows))
         return scannedRange(rows);
     const std::vector<TapGroup> byRow = rowGroups(rows.rows);
     const std::vector<TapGroup> byColumn = columnGroups(rows.columns);
-    constexpr double kRoundingAbove = 1.0 + 1.0 / (1 << 20);
-    constexpr double kRoundingBelow = 1.0 - 1.0 / (1 << 20);
+    const auto most = [](double m, const TapGroup& g) { return std::max(m, g.mostWeight); };
+    const auto least = [](double m, const TapGroup& g) { return std::min(m, g.leastWeight); };
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    // Below the normal floats a rounding moves a value by up to 2^-150.
     constexpr double kSubnormalRounding = 1e-40;
+    const double mostFactor = std::accumulate(byRow.begin(), byRow.end(), 0.0, most) *
+                              std::accumulate(byColumn.begin(), byColumn.end(), 0.0, most) * (1.0 + 1.0 / (1 << 20));
+    const double leastFactor = std::accumulate(byRow.begin(), byRow.end(), kInfinity, least) *
+                               std::accumulate(byColumn.begin(), byColumn.end(), kInfinity, least) *
+                               (1.0 - 1.0 / (1 << 20));
 
-    struct Bounds {
-        double least, most;
-    };
-    const auto bounds = [&](const TapGroup& g, const TapGroup& h) {
-        const float* upper = rows.source.ptr<float>(g.index);
-        const float* lower = rows.source.ptr<float>(g.next);
-        const float samples[4] = {upper[h.index], upper[h.next], lower[h.index], lower[h.next]};
-        const double least = *std::min_element(samples, samples + 4);
-        const double most = *std::max_element(samples, samples + 4);
-        // Below the normal floats a rounding moves a value by up to 2^-150.
-        return Bounds{least * g.leastWeight * h.leastWeight * kRoundingBelow - kSubnormalRounding,
-                      most * g.mostWeight * h.mostWeight * kRoundingAbove + kSubnormalRounding};
-    };
-
-    // Start from the blocks that bound the extremes furthest out, then make
-    // every block that may reach beyond what is found.
-    size_t mostAt = 0, leastAt = 0;
-    double mostBound = -1.0, leastBound = std::numeric_limits<double>::infinity();
-    for (size_t g = 0; g < byRow.size(); ++g)
-        for (size_t h = 0; h < byColumn.size(); ++h) {
-            const Bounds b = bounds(byRow[g], byColumn[h]);
-            if (b.most > mostBound) {
-                mostBound = b.most;
-                mostAt = g * byColumn.size() + h;
-            }
-            if (b.least < leastBound) {
-                leastBound = b.least;
-                leastAt = g * byColumn.size() + h;
-            }
-        }
     ValueRange found;
-    const auto make = [&](size_t g, size_t h) {
-        const ValueRange block = blockRange(rows, byRow[g], byColumn[h]);
+    // The samples that a block needs to reach beyond what is found: at
+    // least mostSample, or at most leastSample. The values are
+    // non-negative: nothing lies below a least of 0.
+    double mostSample = -kInfinity, leastSample = kInfinity;
+    const auto make = [&](const TapGroup& g, const TapGroup& h) {
+        const ValueRange block = blockRange(rows, g, h);
         found.include(block.lo);
         found.include(block.hi);
+        mostSample = (found.hi - kSubnormalRounding) / mostFactor * (1.0 - 1.0 / (1LL << 40));
+        leastSample = found.lo > 0.0f ? (found.lo + kSubnormalRounding) / leastFactor * (1.0 + 1.0 / (1LL << 40))
+                                      : -kInfinity;
     };
-    make(mostAt / byColumn.size(), mostAt % byColumn.size());
-    make(leastAt / byColumn.size(), leastAt % byColumn.size());
-    for (size_t g = 0; g < byRow.size(); ++g)
-        for (size_t h = 0; h < byColumn.size(); ++h) {
-            const Bounds b = bounds(byRow[g], byColumn[h]);
-            // The values are non-negative: nothing lies below a least of 0.
-            if (b.most >= found.hi || (b.least <= found.lo && found.lo > 0.0f))
-                make(g, h);
+    // The column groups that read each source column, from first to last.
+    std::vector<int> firstReading(source.cols, static_cast<int>(byColumn.size())), lastReading(source.cols, -1);
+    for (int h = 0; h < static_cast<int>(byColumn.size()); ++h)
+        for (int k : {byColumn[h].index, byColumn[h].next}) {
+            firstReading[k] = std::min(firstReading[k], h);
+            lastReading[k] = std::max(lastReading[k], h);
         }
+
+    // First the blocks of the greatest and the least sample, then every
+    // block with a sample that may reach beyond what is found.
+    double leastValue, mostValue;
+    cv::Point leastAt, mostAt;
+    cv::minMaxLoc(source, &leastValue, &mostValue, &leastAt, &mostAt);
+    for (const cv::Point& at : {mostAt, leastAt})
+        for (const TapGroup& g : byRow)
+            if (g.index == at.y || g.next == at.y) {
+                make(g, byColumn[firstReading[at.x]]);
+                break;
+            }
+    for (const TapGroup& g : byRow) {
+        const float* upper = source.ptr<float>(g.index);
+        const float* lower = source.ptr<float>(g.next);
+        for (int k = 0; k < source.cols; ++k) {
+            if (std::max(upper[k], lower[k]) < mostSample && std::min(upper[k], lower[k]) > leastSample)
+                continue;
+            for (int h = firstReading[k]; h <= lastReading[k]; ++h) {
+                const TapGroup& c = byColumn[h];
+                const float m = std::max(std::max(upper[c.index], upper[c.next]), std::max(lower[c.index], lower[c.next]));
+                const float l = std::min(std::min(upper[c.index], upper[c.next]), std::min(lower[c.index], lower[c.next]));
+                if (m * mostFactor + kSubnormalRounding >= found.hi ||
+                    (found.lo > 0.0f && l * leastFactor - kSubnormalRounding <= found.lo))
+                    make(g, c);
+            }
+        }
+    }
     return found;
 }
 
