@@ -83,10 +83,10 @@ struct WorkedDepthRow {
         const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), zeros.data(),
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true};
-        const RowTerms none(0);
-        PoolingCursor nothing(none, 0, 0, {});
-        truncateDepthRow(in, scratch, nothing);
-        searchAndErrorTerms(in, scratch, terms, nothing);
+        const RowTerms previous(8);
+        PoolingShares pooling = poolingShares(previous, 8);
+        truncateDepthRow(in, scratch, pooling.truncate);
+        searchAndErrorTerms(in, scratch, terms, pooling.search);
     }
 };
 

@@ -11,6 +11,7 @@
 #include "metric/value_range.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -180,12 +181,12 @@ struct PoolingCursor {
             add(next);
     }
 
-    // advance(kCount), unrolled where the pixels are there.
+    // advance(kCount), unrolled: the stages' shares (below) never reach past
+    // the end.
     template <int kCount>
     void advanceBy()
     {
-        if (next + kCount > end)
-            return advance(kCount);
+        assert(next + kCount <= end);
         for (int i = 0; i < kCount; ++i)
             add(next + i);
         next += kCount;
@@ -195,20 +196,22 @@ struct PoolingCursor {
 };
 
 // Stage 1: truncated disparities, shifts, where they differ, samples,
-// magnitudes. Pools
-// the cursor's terms on the way.
+// magnitudes. Pools the cursor's terms on the way (its share of
+// poolingShares()).
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
 
 // Stage 2: the values that both passes synthesise at every pixel, and the
 // error terms from them, and how many count. Pools the cursor's terms on the
-// way.
+// way (its share of poolingShares()).
 RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
                               PoolingCursor& pooling);
 
 // Pools a row's terms inside the stages of the next row, each taking a share
 // that fits in the shadow of its own work: per group of eight pixels of its
 // own, the truncation pools one pixel and the search seven, four while it
-// synthesises values and three while it makes the error terms.
+// synthesises values and three while it makes the error terms. The row
+// pooled is as wide as the row searched (before the first row, a row of
+// zeros, which leaves the sums at 0).
 constexpr int kPooledInTruncation = 1;
 constexpr int kPooledInPasses = 4;
 constexpr int kPooledInErrors = 3;

@@ -119,25 +119,26 @@ MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, 
     return _mm256_div_ps(weighted, weights);
 }
 
-// Where the terms of a row go.
+// Where the terms of a row go; the float terms only where they are kept.
+template <bool kKeepFloats>
 struct TermRows {
     float *errorSelf, *weightSelf, *errorInvad, *weightInvad;
     PixelAddends* added;
-    bool keepFloats;
 
-    explicit TermRows(RowTerms& t, bool keepFloats)
+    explicit TermRows(RowTerms& t)
         : errorSelf(t.errorSelf.data()), weightSelf(t.weightSelf.data()), errorInvad(t.errorInvad.data()),
-          weightInvad(t.weightInvad.data()), added(t.added.data()), keepFloats(keepFloats)
+          weightInvad(t.weightInvad.data()), added(t.added.data())
     {
     }
 };
 
 // The terms of pixels k .. k + 3: RowTerms::makeAddends of their errors and
 // weights, and the two as floats where they are kept.
-MORVEX_AVX2 void storeTerms(const TermRows& t, int k, __m128 errorSelf, __m128 weightSelf, __m128 errorInvad,
-                            __m128 weightInvad)
+template <bool kKeepFloats>
+MORVEX_AVX2 void storeTerms(const TermRows<kKeepFloats>& t, int k, __m128 errorSelf, __m128 weightSelf,
+                            __m128 errorInvad, __m128 weightInvad)
 {
-    if (t.keepFloats) {
+    if (kKeepFloats) {
         _mm_storeu_ps(t.errorSelf + k, errorSelf);
         _mm_storeu_ps(t.weightSelf + k, weightSelf);
         _mm_storeu_ps(t.errorInvad + k, errorInvad);
@@ -168,10 +169,10 @@ MORVEX_AVX2 __m128 highHalf(__m256 v)
     return _mm256_extractf128_ps(v, 1);
 }
 
+// 0 <= column < width, as unsigned column <= width - 1.
 MORVEX_AVX2 __m256i insideRow(__m256i column, int width)
 {
-    return _mm256_and_si256(_mm256_cmpgt_epi32(column, _mm256_set1_epi32(-1)),
-                            _mm256_cmpgt_epi32(_mm256_set1_epi32(width), column));
+    return _mm256_cmpeq_epi32(_mm256_min_epu32(column, _mm256_set1_epi32(width - 1)), column);
 }
 
 MORVEX_AVX2 __m256 weights(__m256 mixed, const float* magnitude, float offset)
@@ -331,6 +332,7 @@ __attribute__((target("avx2"), always_inline)) inline void synthesiseGroups(cons
 
 // The error terms of the same groups, from the synthesised values, and how
 // many count. Returns the first pixel after the groups.
+template <bool kKeepFloats>
 __attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(const DepthRowInputs& in,
                                                                              DepthRowScratch& s, RowTerms& terms,
                                                                              PoolingCursor& cursor,
@@ -347,7 +349,7 @@ __attribute__((target("avx2"), always_inline)) inline int errorTermsOfGroups(con
     const int32_t* differs = s.differ.data();
     const float* selfValue = s.selfValue.data();
     const float* invadValue = s.invadValue.data();
-    const TermRows out(terms, in.keepFloatTerms);
+    const TermRows<kKeepFloats> out(terms);
 
     // Lane counts, negated: a mask lane is -1.
     __m256i counted = _mm256_setzero_si256();
@@ -418,7 +420,9 @@ __attribute__((target("avx2"))) RowCounts searchAndErrorTermsAvx2(const DepthRow
     PoolingCursor cursor = pooling;
     synthesiseGroups(in, s, cursor);
     RowCounts counts;
-    for (int j = errorTermsOfGroups(in, s, terms, cursor, counts); j < in.width; ++j) {
+    const int tail = in.keepFloatTerms ? errorTermsOfGroups<true>(in, s, terms, cursor, counts)
+                                       : errorTermsOfGroups<false>(in, s, terms, cursor, counts);
+    for (int j = tail; j < in.width; ++j) {
         depth_row_pixel::passes(in, s, j);
         depth_row_pixel::errorTerms(in, s, terms, counts, j);
     }

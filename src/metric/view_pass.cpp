@@ -214,7 +214,7 @@ const float* viewRow(const cv::Mat& view, int r, RowArray<float>& buffer)
 
 // Searches, weighs and pools every row; rowFor(r) gives the disparities of
 // row r, and search(row, context, terms, previous, previousWidth, sums)
-// searches a row into `terms` and pools the previous row's terms (none
+// searches a row into `terms` and pools the previous row's terms (zeros
 // before the first row), so that the pooling can run between the search's
 // work. A search that reads the 8-bit view alone gets no float view.
 template <class RowFor, class Search>
@@ -223,7 +223,7 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
 {
     const int width = g_imageWidth;
     RowBuffers buffers(width);
-    RowTerms terms(width), previous(width);
+    RowTerms terms(width), previous(width); // addends of 0 to start with
     PoolSums sums;
     if (maps != nullptr)
         makeMaps(*maps);
@@ -235,7 +235,7 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
         const RowContext context{view,  view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight,
                                  maps != nullptr};
         const auto row = rowFor(r);
-        const RowCounts counts = search(row, context, terms, previous, r > 0 ? width : 0, sums.sums);
+        const RowCounts counts = search(row, context, terms, previous, width, sums.sums);
         sums.counts.countedTerms += counts.countedTerms;
         sums.counts.disagreeingPixels += counts.disagreeingPixels;
         if (maps != nullptr)
