@@ -24,55 +24,94 @@ static int reflect101(int index, int length)
     return index;
 }
 
-void filter3x3(const cv::Mat& src, cv::Mat& dst, const cv::Mat& kernel)
+namespace {
+
+struct KernelTerm {
+    int dr, dc;
+    float weight;
+};
+
+// The non-zero terms of a 3x3 kernel (anchor at the centre), in row-major
+// order.
+std::vector<KernelTerm> kernelTerms(const cv::Mat& kernel)
 {
-    struct Term {
-        int dr, dc;
-        float weight;
-    };
-    std::vector<Term> terms;
+    std::vector<KernelTerm> terms;
     for (int kr = 0; kr < 3; ++kr)
         for (int kc = 0; kc < 3; ++kc)
             if (kernel.at<float>(kr, kc) != 0.0f)
                 terms.push_back({kr - 1, kc - 1, kernel.at<float>(kr, kc)});
-
-    // Each source row is copied with its reflected borders, and the terms are
-    // added term by term across the row: per pixel the same sums in the same
-    // order, in loops the compiler vectorises.
-    cv::Mat out(src.rows, src.cols, CV_32F);
-    std::vector<float> padded[3];
-    for (auto& p : padded)
-        p.resize(src.cols + 2);
-    for (int r = 0; r < src.rows; ++r) {
-        for (int k = 0; k < 3; ++k) {
-            const float* in = src.ptr<float>(reflect101(r + k - 1, src.rows));
-            std::copy(in, in + src.cols, padded[k].begin() + 1);
-            padded[k][0] = in[reflect101(-1, src.cols)];
-            padded[k][src.cols + 1] = in[reflect101(src.cols, src.cols)];
-        }
-        float* o = out.ptr<float>(r);
-        std::fill(o, o + src.cols, 0.0f);
-        for (const Term& t : terms) {
-            const float* in = padded[t.dr + 1].data() + t.dc + 1;
-            for (int c = 0; c < src.cols; ++c)
-                o[c] = o[c] + t.weight * in[c];
-        }
-    }
-    dst = out;
+    return terms;
 }
 
-// sqrt(gy^2 + gx^2), each square rounded to float before the sum.
-static cv::Mat gradientMagnitude(const cv::Mat& small, const cv::Mat& matKernelX, const cv::Mat& matKernelY)
+// The correlation of one row with a 3x3 kernel, from the rows above, at and
+// below it, each padded with its reflected ends: the terms added term by
+// term across the row from 0 in single precision, per pixel the same sums in
+// the same order, in loops the compiler vectorises.
+void filterRow(const std::vector<KernelTerm>& terms, const float* const padded[3], int cols, float* out)
 {
-    cv::Mat matGradX, matGradY;
-    filter3x3(small, matGradX, matKernelX);
-    filter3x3(small, matGradY, matKernelY);
-    cv::Mat magnitude(small.size(), CV_32F);
-    for (int r = 0; r < small.rows; ++r) {
-        const float* gx = matGradX.ptr<float>(r);
-        const float* gy = matGradY.ptr<float>(r);
+    std::fill(out, out + cols, 0.0f);
+    for (const KernelTerm& t : terms) {
+        const float* in = padded[t.dr + 1] + t.dc + 1;
+        for (int c = 0; c < cols; ++c)
+            out[c] = out[c] + t.weight * in[c];
+    }
+}
+
+// The rows of the reduced map that the filter of a row reads, made as they
+// are first asked for, each padded with its reflected ends. Three are kept:
+// the rows around the one being filtered.
+class PaddedRows {
+public:
+    PaddedRows(const LinearRows& reduced, int cols) : reduced_(reduced), cols_(cols)
+    {
+        for (auto& r : rows_)
+            r.assign(cols + 2, 0.0f);
+    }
+
+    const float* operator()(int row)
+    {
+        int slot = 0;
+        for (int i = 0; i < 3; ++i) {
+            if (made_[i] == row)
+                return rows_[i].data();
+            if (made_[i] < made_[slot])
+                slot = i;
+        }
+        float* padded = rows_[slot].data();
+        reduced_.row(row, padded + 1);
+        padded[0] = padded[reflect101(-1, cols_) + 1];
+        padded[cols_ + 1] = padded[reflect101(cols_, cols_) + 1];
+        made_[slot] = row;
+        return padded;
+    }
+
+private:
+    const LinearRows& reduced_;
+    int cols_;
+    std::vector<float> rows_[3];
+    int made_[3] = {-1, -1, -1};
+};
+
+// sqrt(gy^2 + gx^2) of the reduced map, each square rounded to float before
+// the sum, the reduced map's borders reflected without repeating the edge
+// pixel. Only the result is a whole map.
+cv::Mat reducedGradientMagnitude(const LinearRows& reduced, cv::Size size, const cv::Mat& matKernelX,
+                                 const cv::Mat& matKernelY)
+{
+    const std::vector<KernelTerm> termsX = kernelTerms(matKernelX);
+    const std::vector<KernelTerm> termsY = kernelTerms(matKernelY);
+    PaddedRows rows(reduced, size.width);
+    std::vector<float> gx(size.width), gy(size.width);
+    cv::Mat magnitude(size, CV_32F);
+    for (int r = 0; r < size.height; ++r) {
+        const float* at = rows(r);
+        const float* below = rows(reflect101(r + 1, size.height));
+        const float* above = rows(reflect101(r - 1, size.height));
+        const float* const padded[3] = {above, at, below};
+        filterRow(termsX, padded, size.width, gx.data());
+        filterRow(termsY, padded, size.width, gy.data());
         float* m = magnitude.ptr<float>(r);
-        for (int c = 0; c < small.cols; ++c) {
+        for (int c = 0; c < size.width; ++c) {
             const float squareY = gy[c] * gy[c];
             const float squareX = gx[c] * gx[c];
             m[c] = std::sqrt(squareY + squareX);
@@ -81,7 +120,6 @@ static cv::Mat gradientMagnitude(const cv::Mat& small, const cv::Mat& matKernelX
     return magnitude;
 }
 
-namespace {
 
 // A row of the upscaled map, blended from two rows of its horizontal stage.
 struct BlendedRow {
@@ -297,19 +335,15 @@ ValueRange upscaledRange(const LinearRows& rows)
     return found;
 }
 
-
 EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY)
 {
     const cv::Size fullSize(g_imageWidth, g_imageHeight);
     const cv::Size reducedSize(g_imageWidth / g_reduceFactor, g_imageHeight / g_reduceFactor);
 
-    const LinearRows reducing = resizeLinearRows(source, fullSize, reducedSize);
-    cv::Mat small(reducedSize, CV_32F);
-    for (int r = 0; r < reducedSize.height; ++r)
-        reducing.row(r, small.ptr<float>(r));
-
+    const LinearRows reduced = resizeLinearRows(source, fullSize, reducedSize);
     EdgeStrength edges;
-    edges.upscaled = resizeLinearRowsOnDemand(gradientMagnitude(small, matKernelX, matKernelY), fullSize);
+    edges.upscaled =
+        resizeLinearRowsOnDemand(reducedGradientMagnitude(reduced, reducedSize, matKernelX, matKernelY), fullSize);
     edges.range = upscaledRange(edges.upscaled);
     return edges;
 }

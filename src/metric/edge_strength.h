@@ -8,8 +8,10 @@
 // The edge strength of a full-size map (the view, or dispA): the map is
 // reduced by g_reduceFactor, its Sobel gradient magnitude is taken there and
 // scaled back up to the full size, and the result is normalised to 0..1 by
-// its own range. The full-size map is never stored: its rows are made when
-// they are needed, once to find the range and once for use.
+// its own range. Of the maps on the way only the gradient magnitude is
+// stored whole: the reduced map's rows are made as the filter needs them,
+// and the full-size rows as the pass over the rows asks for them; the range
+// comes from the few blocks of the full-size map that may hold its extremes.
 struct EdgeStrength {
     LinearRows upscaled;
     ValueRange range;
@@ -25,8 +27,3 @@ ValueRange upscaledRange(const LinearRows& rows);
 
 // `source` reads rows of the g_imageHeight x g_imageWidth map.
 EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY);
-
-// Correlates a float map with a 3x3 float kernel (anchor at the centre,
-// borders reflected without repeating the edge pixel), summing the non-zero
-// kernel terms in row-major order from 0 in single precision.
-void filter3x3(const cv::Mat& src, cv::Mat& dst, const cv::Mat& kernel);

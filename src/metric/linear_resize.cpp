@@ -97,8 +97,6 @@ std::vector<int> columnsRead(const ColumnTaps& taps, int srcLength)
 
 const float* LinearRows::horizontalRow(int sourceRow, int keep) const
 {
-    if (!horizontal.empty())
-        return horizontal.ptr<float>(sourceRow);
     for (int i = 0; i < 2; ++i)
         if (windowRow_[i] == sourceRow)
             return window_[i].data();
@@ -106,7 +104,15 @@ const float* LinearRows::horizontalRow(int sourceRow, int keep) const
     // the rows that follow need no more.
     const int slot = windowRow_[0] == keep ? 1 : windowRow_[1] == keep ? 0 : (windowRow_[0] <= windowRow_[1] ? 0 : 1);
     window_[slot].resize(columns.index.size());
-    resizeRow(source.ptr<float>(sourceRow), window_[slot].data(), columns);
+    const float* in = nullptr;
+    if (reader) {
+        readRow_.resize(static_cast<size_t>(readColumns.empty() ? 0 : readColumns.back() + 1));
+        reader(sourceRow, readColumns, readRow_.data());
+        in = readRow_.data();
+    } else {
+        in = source.ptr<float>(sourceRow);
+    }
+    resizeRow(in, window_[slot].data(), columns);
     windowRow_[slot] = sourceRow;
     return window_[slot].data();
 }
@@ -128,22 +134,11 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     CV_Assert(size.width > 0 && size.height > 0 && sourceSize.width > 0 && sourceSize.height > 0);
     int lastTwoTap = 0;
     const std::vector<LinearTap> cols = columnTaps(sourceSize.width, size.width, lastTwoTap);
-
     LinearRows result;
     result.columns = columnTapArrays(cols, lastTwoTap);
     result.rows = rowTaps(sourceSize.height, size.height);
-    result.horizontal.create(sourceSize.height, size.width, CV_32F);
-    std::vector<char> needed(sourceSize.height, 0);
-    for (const LinearTap& t : result.rows)
-        needed[t.index] = needed[t.next] = 1;
-
-    const std::vector<int> neededColumns = columnsRead(result.columns, sourceSize.width);
-    std::vector<float> sourceRow(sourceSize.width);
-    for (int r = 0; r < sourceSize.height; ++r)
-        if (needed[r]) {
-            source(r, neededColumns, sourceRow.data());
-            resizeRow(sourceRow.data(), result.horizontal.ptr<float>(r), result.columns);
-        }
+    result.reader = source;
+    result.readColumns = columnsRead(result.columns, sourceSize.width);
     return result;
 }
 

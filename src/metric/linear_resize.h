@@ -25,13 +25,13 @@ struct ColumnTaps {
 
 // A bilinear resize in two stages: each source row that the result needs is
 // resized to the new width (the horizontal stage), and each row of the result
-// blends two such rows. The horizontal stage is made for all rows at once,
-// or, for a resize up, on demand for the two rows in use, when the rows of
-// the result are asked for in increasing order: an image-sized map then
-// never exists.
+// blends two such rows. The horizontal stage is made on demand, for the two
+// source rows in use, when the rows of the result are asked for in
+// increasing order: no image-sized map is made.
 struct LinearRows {
-    cv::Mat horizontal;          // source rows x new width, made at once; unneeded rows unset
-    cv::Mat source;              // or the source, for the stage made on demand
+    cv::Mat source;              // the source map, or
+    RowReader reader;            // a reader of its rows
+    std::vector<int> readColumns; // the columns of a row that the horizontal stage reads
     ColumnTaps columns;
     std::vector<LinearTap> rows; // one per row of the result
 
@@ -43,6 +43,7 @@ struct LinearRows {
 private:
     mutable std::vector<float> window_[2];
     mutable int windowRow_[2] = {-1, -1};
+    mutable std::vector<float> readRow_;
 };
 
 // Bilinear resize of a single-channel float image of `sourceSize`, read a row
@@ -52,5 +53,5 @@ private:
 // CPU (no fused multiply-add).
 LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size);
 
-// The same resize of a whole float map, with the horizontal stage on demand.
+// The same resize of a whole float map.
 LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size);
