@@ -101,6 +101,8 @@ MORVEX_AVX2 __m256 passValues(__m256 expWeight, const int32_t* followedSamples, 
     __m256i n = arrivalDistance(x, p, sample, distance);
     // Groups of pixels away from edges, the most, skip the steps.
     if (_mm256_movemask_ps(onEdge) == 0) {
+        // A single sample that arrives exactly has weight 1: the value is
+        // its intensity, 1 * I / 1.
         if (_mm256_testz_si256(n, n))
             return intensities(sample);
         const __m256 w = _mm256_permutevar8x32_ps(expWeight, n);
@@ -207,10 +209,6 @@ MORVEX_AVX2 long long sumLanes(__m256i counts)
     const __m128i two = _mm_add_epi32(four, _mm_unpackhi_epi64(four, four));
     return _mm_cvtsi128_si32(_mm_add_epi32(two, _mm_shuffle_epi32(two, 1)));
 }
-
-} // namespace
-
-namespace {
 
 // The table's entries for eight depth values where all of them are small:
 // the rounded value, exact as an int32.
