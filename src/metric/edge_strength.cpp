@@ -47,13 +47,23 @@ std::vector<KernelTerm> kernelTerms(const cv::Mat& kernel)
 // below it, each padded with its reflected ends: the terms added term by
 // term across the row from 0 in single precision, per pixel the same sums in
 // the same order, in loops the compiler vectorises.
-void filterRow(const std::vector<KernelTerm>& terms, const float* const padded[3], int cols, float* out)
+MORVEX_VECTOR_CLONES void filterRow(const std::vector<KernelTerm>& terms, const float* const padded[3], int cols,
+                                    float* out)
 {
     std::fill(out, out + cols, 0.0f);
     for (const KernelTerm& t : terms) {
         const float* in = padded[t.dr + 1] + t.dc + 1;
         for (int c = 0; c < cols; ++c)
             out[c] = out[c] + t.weight * in[c];
+    }
+}
+
+MORVEX_VECTOR_CLONES void magnitudeRow(const float* gx, const float* gy, int cols, float* out)
+{
+    for (int c = 0; c < cols; ++c) {
+        const float squareY = gy[c] * gy[c];
+        const float squareX = gx[c] * gx[c];
+        out[c] = std::sqrt(squareY + squareX);
     }
 }
 
@@ -110,12 +120,7 @@ cv::Mat reducedGradientMagnitude(const LinearRows& reduced, cv::Size size, const
         const float* const padded[3] = {above, at, below};
         filterRow(termsX, padded, size.width, gx.data());
         filterRow(termsY, padded, size.width, gy.data());
-        float* m = magnitude.ptr<float>(r);
-        for (int c = 0; c < size.width; ++c) {
-            const float squareY = gy[c] * gy[c];
-            const float squareX = gx[c] * gx[c];
-            m[c] = std::sqrt(squareY + squareX);
-        }
+        magnitudeRow(gx.data(), gy.data(), size.width, magnitude.ptr<float>(r));
     }
     return magnitude;
 }
