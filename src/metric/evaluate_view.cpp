@@ -47,12 +47,6 @@ RowReader floatRows(const cv::Mat& map)
     };
 }
 
-bool smallDisparities(const std::array<float, 256>& disparity)
-{
-    return std::all_of(disparity.begin(), disparity.end(),
-                       [](float d) { return d >= -kSmallDisparity && d <= kSmallDisparity; });
-}
-
 RowReader byteRows(const cv::Mat& image)
 {
     return [&image](int r, const std::vector<int>& columns, float* out) {
@@ -143,6 +137,12 @@ std::array<float, 256> normalizedMagnitudes(const std::array<float, 256>& dispar
     for (int v = 0; v < 256; ++v)
         magnitude[v] = range.normalized(std::fabs(disparity[v]));
     return magnitude;
+}
+
+bool smallDisparities(const std::array<float, 256>& disparity)
+{
+    return std::all_of(disparity.begin(), disparity.end(),
+                       [](float d) { return d >= -kSmallDisparity && d <= kSmallDisparity; });
 }
 
 // The phases after Preparation: feature maps, the pass over the rows, and
