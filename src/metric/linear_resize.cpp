@@ -129,7 +129,10 @@ void LinearRows::row(int r, float* out) const
         out[c] = upper[c] * w0 + lower[c] * w1;
 }
 
-LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size)
+namespace {
+
+// The taps of a resize from sourceSize to size, with no source yet.
+LinearRows linearTaps(cv::Size sourceSize, cv::Size size)
 {
     CV_Assert(size.width > 0 && size.height > 0 && sourceSize.width > 0 && sourceSize.height > 0);
     int lastTwoTap = 0;
@@ -137,6 +140,14 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
     LinearRows result;
     result.columns = columnTapArrays(cols, lastTwoTap);
     result.rows = rowTaps(sourceSize.height, size.height);
+    return result;
+}
+
+} // namespace
+
+LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Size size)
+{
+    LinearRows result = linearTaps(sourceSize, size);
     result.reader = source;
     result.readColumns = columnsRead(result.columns, sourceSize.width);
     return result;
@@ -144,12 +155,8 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
 
 LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size)
 {
-    CV_Assert(source.type() == CV_32F && !source.empty() && size.width > 0 && size.height > 0);
-    int lastTwoTap = 0;
-    const std::vector<LinearTap> cols = columnTaps(source.cols, size.width, lastTwoTap);
-    LinearRows result;
-    result.columns = columnTapArrays(cols, lastTwoTap);
-    result.rows = rowTaps(source.rows, size.height);
+    CV_Assert(source.type() == CV_32F && !source.empty());
+    LinearRows result = linearTaps(source.size(), size);
     result.source = source;
     return result;
 }
