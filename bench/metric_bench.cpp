@@ -1,66 +1,66 @@
 // The per-view metric alone, on generated scenes: where the time of a run
 // goes once the images are in memory.
-#include "driver/call_settings.h"
-#include "driver/camera.h"
-#include "driver/disparity.h"
-#include "driver/settings.h"
 #include "metric/evaluate_view.h"
 #include "sample/scene.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <fstream>
 #include <map>
-#include <string>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-// A scene of the given size, its camera values set on this thread.
-const SampleScene& sceneOfSize(int width, int height)
+struct BenchScene {
+    SampleScene scene;
+    morvex::Camera camera;
+};
+
+// A generated scene of the given size, made once.
+const BenchScene& sceneOfSize(int width, int height)
 {
-    static std::map<std::pair<int, int>, SampleScene> scenes;
+    static std::map<std::pair<int, int>, BenchScene> scenes;
     auto found = scenes.find({width, height});
-    if (found == scenes.end())
-        found = scenes.emplace(std::make_pair(width, height), makeSampleScene({width, height, 1, 0})).first;
-    const std::string cameraPath = "/tmp/morvex-bench-camera-" + std::to_string(getpid()) + ".txt";
-    std::ofstream(cameraPath) << found->second.cameraText;
-    readCameraParameters(cameraPath);
-    std::remove(cameraPath.c_str());
-    g_imageWidth = width;
-    g_imageHeight = height;
+    if (found == scenes.end()) {
+        SampleScene scene = makeSampleScene({width, height, 1, 0});
+        const morvex::Camera camera = morvex::Camera::fromText(scene.cameraText);
+        found = scenes.emplace(std::make_pair(width, height), BenchScene{scene, camera}).first;
+    }
     return found->second;
+}
+
+morvex::ViewResult leftView(const BenchScene& s)
+{
+    return evaluateDepthView(s.scene.left, s.scene.depthLeftA, s.scene.depthLeftB, s.camera, 'L', {});
+}
+
+morvex::ViewResult rightView(const BenchScene& s)
+{
+    return evaluateDepthView(s.scene.right, s.scene.depthRightA, s.scene.depthRightB, s.camera, 'R', {});
 }
 
 void depthView(benchmark::State& state)
 {
-    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const BenchScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(evaluateDepthView(scene.left, scene.depthLeftA, scene.depthLeftB, 'L', nullptr));
+        benchmark::DoNotOptimize(leftView(scene));
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 
 void rightDepthView(benchmark::State& state)
 {
-    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const BenchScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(evaluateDepthView(scene.right, scene.depthRightA, scene.depthRightB, 'R', nullptr));
+        benchmark::DoNotOptimize(rightView(scene));
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 
 // Both views at once, on two threads, as a single pair's run scores them.
 void bothViews(benchmark::State& state)
 {
-    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    const CallSettings settings = currentCallSettings();
+    const BenchScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state) {
-        std::thread left([&] {
-            adoptCallSettings(settings);
-            benchmark::DoNotOptimize(evaluateDepthView(scene.left, scene.depthLeftA, scene.depthLeftB, 'L', nullptr));
-        });
-        benchmark::DoNotOptimize(evaluateDepthView(scene.right, scene.depthRightA, scene.depthRightB, 'R', nullptr));
+        std::thread left([&] { benchmark::DoNotOptimize(leftView(scene)); });
+        benchmark::DoNotOptimize(rightView(scene));
         left.join();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1) * 2);
@@ -68,13 +68,13 @@ void bothViews(benchmark::State& state)
 
 void floatView(benchmark::State& state)
 {
-    const SampleScene& scene = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    cv::Mat view, dispA, dispB;
-    scene.left.convertTo(view, CV_32F);
-    depthToDisparity(scene.depthLeftA, dispA, 'L');
-    depthToDisparity(scene.depthLeftB, dispB, 'L');
+    const BenchScene& s = sceneOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    cv::Mat view;
+    s.scene.left.convertTo(view, CV_32F);
+    const cv::Mat dispA = morvex::depthToDisparity(s.scene.depthLeftA, s.camera, 'L');
+    const cv::Mat dispB = morvex::depthToDisparity(s.scene.depthLeftB, s.camera, 'L');
     for (auto _ : state)
-        benchmark::DoNotOptimize(evaluateView(view, dispA, dispB, nullptr));
+        benchmark::DoNotOptimize(morvex::evaluateView(view, dispA, dispB));
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 

@@ -2,33 +2,26 @@
 
 // The camera of a stereo pair as a Python value.
 
-#include "driver/call_settings.h"
-
+#include <morvex/morvex.h>
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <string>
 
-// The nine camera values and the three derived from them, checked. The image
-// size in `values` is not part of the camera; each computation sets its own.
-struct Camera {
-    CallSettings values;
-};
-
 // The nine values in camera-file order, with their Python names.
 struct CameraField {
     const char* name;
-    float CallSettings::*member;
+    float morvex::Camera::*member;
 };
 extern const std::array<CameraField, 9> kCameraFields;
 
 // Raises ValueError, naming `label` as the camera file, unless the values
 // are finite, the depths above 0 and the baselines computable.
-Camera cameraFromValues(const std::array<float, 9>& values, const std::string& label);
+morvex::Camera cameraFromValues(const std::array<float, 9>& values, const std::string& label);
 
-// Reads and checks a camera file as the command line does.
-Camera cameraFromFile(const std::string& path);
+// A camera argument: a morvex.Camera, the path of a camera file (str or
+// path-like), or a sequence of the nine numbers.
+morvex::Camera cameraArgument(pybind11::handle argument);
 
-// A camera argument: a Camera, the path of a camera file (str or path-like),
-// or a sequence of the nine numbers.
-Camera cameraArgument(pybind11::handle argument);
+// "NAME (ROLE): PROBLEM" for an input given as an argument named NAME.
+std::string argumentMessage(const std::string& name, morvex::Input input, const std::string& problem);

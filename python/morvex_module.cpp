@@ -2,15 +2,16 @@
 // number as the command line's for the same images.
 
 #include "camera_argument.h"
-#include "driver/score.h"
 #include "scoring.h"
-#include "version.h"
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
 namespace py = pybind11;
+
+using morvex::Camera;
+using morvex::formatFloat;
 
 namespace {
 
@@ -19,7 +20,7 @@ std::string cameraRepr(const Camera& camera)
     std::string text = "morvex.Camera(";
     for (const CameraField& field : kCameraFields)
         text += std::string(&field == &kCameraFields[0] ? "" : ", ") + field.name + "=" +
-                formatFloat(camera.values.*field.member);
+                formatFloat(camera.*field.member);
     return text + ")";
 }
 
@@ -50,11 +51,11 @@ checked as it checks a camera file (ValueError).)");
                py::arg("far_depth_right"), py::arg("focal_length"), py::arg("principal_point_left"),
                py::arg("principal_point_right"), py::arg("position_left"), py::arg("position_right"));
     camera.def_static(
-        "from_file", [](const std::filesystem::path& path) { return cameraFromFile(path.string()); }, py::arg("path"),
+        "from_file", [](const std::filesystem::path& path) { return Camera::fromFile(path.string()); }, py::arg("path"),
         "Reads a camera file: nine numbers separated by white space.");
     for (const CameraField& field : kCameraFields) {
         const auto member = field.member;
-        camera.def_property_readonly(field.name, [member](const Camera& c) { return c.values.*member; });
+        camera.def_property_readonly(field.name, [member](const Camera& c) { return c.*member; });
     }
     camera.def("__repr__", &cameraRepr);
 }
@@ -120,12 +121,12 @@ disparities towards the middle camera, as a float32 array.)");
 PYBIND11_MODULE(morvex, m)
 {
     m.doc() = "The score of depth maps of a stereo pair, on numpy arrays.";
-    m.attr("__version__") = MORVEX_VERSION;
+    m.attr("__version__") = morvex::version();
     py::register_exception_translator([](std::exception_ptr error) {
         try {
             if (error)
                 std::rethrow_exception(error);
-        } catch (const InputError& e) {
+        } catch (const morvex::Error& e) {
             PyErr_SetString(PyExc_ValueError, e.what());
         }
     });

@@ -1,8 +1,7 @@
 #include "scoring.h"
 
 #include "camera_argument.h"
-#include "driver/disparity.h"
-#include "driver/settings.h"
+#include "core/image_size.h"
 #include "numpy_images.h"
 
 namespace py = pybind11;
@@ -10,25 +9,18 @@ namespace py = pybind11;
 namespace {
 
 // The argument names of score(), in the order of the command line's inputs.
-const char* const kImageNames[6] = {"left", "right", "depth_left_a", "depth_right_a", "depth_left_b", "depth_right_b"};
+const char* const kArgumentNames[7] = {"left",         "right",         "depth_left_a", "depth_right_a",
+                                       "depth_left_b", "depth_right_b", "camera"};
 
-void adoptCameraAndSize(const Camera& camera, const cv::Size& size)
-{
-    CallSettings settings = camera.values;
-    settings.imageWidth = size.width;
-    settings.imageHeight = size.height;
-    adoptCallSettings(settings);
-}
-
-py::dict viewMaps(const ViewDetails& details)
+py::dict viewMaps(const morvex::ViewMaps& m)
 {
     py::dict maps;
-    maps["matSelfSim"] = floatMapArray(details.matSelfSim);
-    maps["matInvadSim"] = floatMapArray(details.matInvadSim);
-    maps["matSelfWeight"] = floatMapArray(details.matSelfWeight);
-    maps["matInvadWeight"] = floatMapArray(details.matInvadWeight);
-    maps["matValidSelf"] = floatMapArray(details.matValidSelf);
-    maps["matValidInvad"] = floatMapArray(details.matValidInvad);
+    maps["matSelfSim"] = floatMapArray(m.matSelfSim);
+    maps["matInvadSim"] = floatMapArray(m.matInvadSim);
+    maps["matSelfWeight"] = floatMapArray(m.matSelfWeight);
+    maps["matInvadWeight"] = floatMapArray(m.matInvadWeight);
+    maps["matValidSelf"] = floatMapArray(m.matValidSelf);
+    maps["matValidInvad"] = floatMapArray(m.matValidInvad);
     return maps;
 }
 
@@ -37,26 +29,22 @@ py::dict viewMaps(const ViewDetails& details)
 PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camera)
 {
     // The camera first, as the command line reads its camera file first.
-    const Camera cameraValues = cameraArgument(camera);
+    const morvex::Camera cameraValues = cameraArgument(camera);
 
     std::array<ArrayImage, 6> arrays;
-    PairImages pair;
-    cv::Mat* const targets[6] = {&pair.viewLeft,    &pair.viewRight,  &pair.depthLeftA,
-                                 &pair.depthRightA, &pair.depthLeftB, &pair.depthRightB};
-    for (int i = 0; i < 6; ++i) {
-        arrays[i] = greyImageArgument(images[i], std::string(kImageNames[i]) + " (" + inputRole(i) + ")");
-        const std::string problem = imageSizeProblem(arrays[i].mat.size(), arrays[0].mat.size());
-        if (!problem.empty())
-            failInput(kImageNames[i], i, problem);
-        *targets[i] = arrays[i].mat;
-    }
-
-    PairResult result;
-    {
+    for (int i = 0; i < 6; ++i)
+        arrays[i] = greyImageArgument(images[i], std::string(kArgumentNames[i]) + " (" +
+                                                     morvex::inputRole(static_cast<morvex::Input>(i)) + ")");
+    const morvex::PairImages pair{arrays[0].mat, arrays[1].mat, arrays[2].mat,
+                                  arrays[3].mat, arrays[4].mat, arrays[5].mat};
+    morvex::PairResult result;
+    try {
         py::gil_scoped_release unlocked;
-        adoptCameraAndSize(cameraValues, pair.viewLeft.size());
-        checkComparablePixels(pair, "camera");
-        result = scorePair(pair);
+        result = morvex::score(pair, cameraValues);
+    } catch (const morvex::Error& e) {
+        if (e.input() == morvex::Input::None)
+            throw;
+        throw py::value_error(argumentMessage(kArgumentNames[static_cast<int>(e.input())], e.input(), e.problem()));
     }
     return {result.score, {result.left}, {result.right}};
 }
@@ -66,26 +54,22 @@ ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle disp
     const ArrayImage maps[3] = {floatMapArgument(view, "view"), floatMapArgument(dispA, "disp_a"),
                                 floatMapArgument(dispB, "disp_b")};
     const char* const names[3] = {"view", "disp_a", "disp_b"};
-    const cv::Size size = maps[0].mat.size();
     for (int i = 0; i < 3; ++i) {
-        const std::string problem = imageSizeProblem(maps[i].mat.size(), size, "the view");
+        const std::string problem = morvex::imageSizeProblem(maps[i].mat.size(), maps[0].mat.size(), "the view");
         if (!problem.empty())
             throw py::value_error(std::string(names[i]) + ": " + problem);
     }
 
-    ViewDetails details;
-    details.keepMaps = keepMaps;
+    morvex::ViewOptions options;
+    options.keepMaps = keepMaps;
     ViewOutput output;
     {
         py::gil_scoped_release unlocked;
-        g_imageWidth = size.width;
-        g_imageHeight = size.height;
-        output.result.error = evaluateView(maps[0].mat, maps[1].mat, maps[2].mat, &details);
+        output.result = morvex::evaluateView(maps[0].mat, maps[1].mat, maps[2].mat, options);
     }
-    output.result.countedPixels = details.countedTerms;
-    output.result.disagreeingPixels = details.disagreeingPixels;
     if (keepMaps)
-        output.maps = viewMaps(details);
+        output.maps = viewMaps(output.result.maps);
+    output.result.maps = {};
     return output;
 }
 
@@ -93,14 +77,13 @@ py::array_t<float> depthToDisparityArray(py::handle depth, py::handle camera, co
 {
     if (side != "L" && side != "R")
         throw py::value_error("side: is '" + side + "'; it must be 'L' (the left camera) or 'R' (the right camera)");
-    const Camera cameraValues = cameraArgument(camera);
+    const morvex::Camera cameraValues = cameraArgument(camera);
     const ArrayImage depthMap = greyImageArgument(depth, "depth");
 
     cv::Mat disparity;
     {
         py::gil_scoped_release unlocked;
-        adoptCameraAndSize(cameraValues, depthMap.mat.size());
-        depthToDisparity(depthMap.mat, disparity, side[0]);
+        disparity = morvex::depthToDisparity(depthMap.mat, cameraValues, side[0]);
     }
     return floatMapArray(disparity);
 }

@@ -2,11 +2,9 @@
 
 // The metric on numpy arrays: the computations behind the module's
 // functions. Each checks its arguments with the Python interpreter held,
-// then computes without it, with the camera values and the image size set
-// on its own thread, so that calls on several threads do not meet.
+// then computes without it.
 
-#include "driver/run.h"
-
+#include <morvex/morvex.h>
 #include <pybind11/numpy.h>
 
 #include <array>
@@ -15,7 +13,7 @@
 // The result of one view; `maps` is a dict of its maps when they were asked
 // for, else None.
 struct ViewOutput {
-    ViewResult result;
+    morvex::ViewResult result;
     pybind11::object maps = pybind11::none();
 };
 

@@ -42,7 +42,7 @@ static void keepLargeAllocations()
 #endif
 }
 
-int runCommandLine(int argc, char** argv, ViewMetric metric)
+int runCommandLine(int argc, char** argv)
 {
     keepLargeAllocations();
     // The tool reports its own errors, one line each; the image library's
@@ -55,7 +55,7 @@ int runCommandLine(int argc, char** argv, ViewMetric metric)
             return *parsed.exitStatus;
         g_printPhases = parsed.options.printPhases;
         g_showMaps = parsed.options.showMaps;
-        return runScoring(parsed.options, std::cout, std::cerr, metric);
+        return runScoring(parsed.options, std::cout, std::cerr);
     } catch (const UsageError& e) {
         reportError(e.what());
         std::cerr << usageLine() << std::endl;

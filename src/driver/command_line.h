@@ -4,4 +4,4 @@
 
 // The whole tool: parses the command line, scores with `metric`, writes the
 // results or a one-line error, and returns the exit status.
-int runCommandLine(int argc, char** argv, ViewMetric metric);
+int runCommandLine(int argc, char** argv);

@@ -1,9 +1,9 @@
 #include "driver/inputs.h"
 
+#include "core/image_size.h"
 #include "driver/camera.h"
 #include "driver/plugin_loader.h"
 #include "driver/png_reader.h"
-#include "driver/settings.h"
 #include "plugins/plugin_api.h"
 
 #include <unistd.h>
@@ -24,16 +24,6 @@
 #include <vector>
 
 namespace {
-
-const char* const kRoles[kInputCount] = {
-    "left view",
-    "right view",
-    "depth map of the left view, set A",
-    "depth map of the right view, set A",
-    "depth map of the left view, set B",
-    "depth map of the right view, set B",
-    "camera file",
-};
 
 
 // The first line of a decoder's messages, without the image library's
@@ -157,9 +147,12 @@ void failInput(const std::string& path, int index, const std::string& problem)
     throw InputError(path + " (" + inputRole(index) + "): " + problem);
 }
 
-std::string sizeText(long long width, long long height)
+void failWithPath(const morvex::Error& error, const InputPaths& paths)
 {
-    return std::to_string(width) + "x" + std::to_string(height);
+    const int index = static_cast<int>(error.input());
+    if (index < kInputCount)
+        failInput(paths[index], index, error.problem());
+    throw InputError(error.what());
 }
 
 void checkReadableFile(const std::string& path, int index)
@@ -183,48 +176,23 @@ std::mutex& standardErrorLock()
 
 const char* inputRole(int index)
 {
-    return kRoles[index];
+    return morvex::inputRole(static_cast<morvex::Input>(index));
 }
 
-std::string cameraCountProblem(const std::string& found)
-{
-    return "needs nine numbers (near and far depth of each camera, focal length, both principal points, both "
-           "camera positions), but " + found;
-}
-
-void loadCameraFile(const std::string& path)
+morvex::Camera loadCameraFile(const std::string& path)
 {
     checkReadableFile(path, kCameraFile);
     const int numbersRead = readCameraParameters(path);
     if (numbersRead < 0)
         failInput(path, kCameraFile, "cannot be opened");
     if (numbersRead < 9)
-        failInput(path, kCameraFile, cameraCountProblem("only " + std::to_string(numbersRead) + " could be read"));
-    checkCameraValues(path);
-}
-
-void checkCameraValues(const std::string& path)
-{
-    const struct {
-        const char* name;
-        float value;
-    } values[] = {
-        {"near depth of the left camera", g_nearDepthLeft},   {"far depth of the left camera", g_farDepthLeft},
-        {"near depth of the right camera", g_nearDepthRight}, {"far depth of the right camera", g_farDepthRight},
-        {"focal length", g_focalLength},                      {"principal point of the left camera", g_principalPointLeft},
-        {"principal point of the right camera", g_principalPointRight},
-        {"position of the left camera", g_cameraPosLeft},     {"position of the right camera", g_cameraPosRight},
-    };
-    for (const auto& v : values) {
-        std::ostringstream number;
-        number << v.value;
-        if (!std::isfinite(v.value))
-            failInput(path, kCameraFile, std::string(v.name) + " is " + number.str() + ", not a finite number");
-        if (std::strstr(v.name, "depth") != nullptr && !(v.value > 0.0f))
-            failInput(path, kCameraFile, std::string(v.name) + " is " + number.str() + "; depths must be above 0");
-    }
-    if (!std::isfinite(g_baselineLeft) || !std::isfinite(g_baselineRight))
-        failInput(path, kCameraFile, "the camera positions are too large to compute the middle camera and the baselines");
+        failInput(path, kCameraFile,
+                  morvex::cameraCountProblem("only " + std::to_string(numbersRead) + " could be read"));
+    const morvex::Camera camera = cameraFromGlobals();
+    const std::string problem = camera.problem();
+    if (!problem.empty())
+        failInput(path, kCameraFile, problem);
+    return camera;
 }
 
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
@@ -241,20 +209,9 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
     return image;
 }
 
-std::string imageSizeProblem(const cv::Size& size, const cv::Size& leftSize, const std::string& leftName)
-{
-    if (size != leftSize)
-        return "is " + sizeText(size.width, size.height) + " but " + leftName + " is " +
-               sizeText(leftSize.width, leftSize.height);
-    if (size.width < g_reduceFactor || size.height < g_reduceFactor)
-        return "is " + sizeText(size.width, size.height) + "; images must be at least " +
-               std::to_string(g_reduceFactor) + " pixels wide and high";
-    return "";
-}
-
 void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, const std::string& path)
 {
-    const std::string problem = imageSizeProblem(image.size(), leftSize);
+    const std::string problem = morvex::imageSizeProblem(image.size(), leftSize);
     if (!problem.empty())
         failInput(path, index, problem);
 }

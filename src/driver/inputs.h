@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/image_size.h"
+
+#include <morvex/morvex.h>
 #include <opencv2/core.hpp>
 
 #include <array>
@@ -35,40 +38,26 @@ struct InputError : std::runtime_error {
 };
 
 // The images of one stereo pair as read: 8-bit grey.
-struct PairImages {
-    cv::Mat viewLeft, viewRight;
-    cv::Mat depthLeftA, depthRightA, depthLeftB, depthRightB;
-};
+using PairImages = morvex::PairImages;
 
 // Throws InputError as "PATH (ROLE): PROBLEM".
 [[noreturn]] void failInput(const std::string& path, int index, const std::string& problem);
 
+// The library's error as an InputError, naming the input's path.
+[[noreturn]] void failWithPath(const morvex::Error& error, const InputPaths& paths);
+
+using morvex::sizeText;
+
 // Fails unless path names a file (not a directory) that can be opened.
 void checkReadableFile(const std::string& path, int index);
 
-// "64x48"
-std::string sizeText(long long width, long long height);
-
-// Reads and checks the camera file into the camera values: nine finite
-// numbers, near and far depths above 0.
-void loadCameraFile(const std::string& path);
-
-// Checks this thread's camera values, baselines derived: every value finite,
-// near and far depths above 0. Failures name `path` as the camera file.
-void checkCameraValues(const std::string& path);
-
-// "needs nine numbers (...), but " + found: camera values that are not nine.
-std::string cameraCountProblem(const std::string& found);
+// Reads the camera file into the camera values and checks them: nine finite
+// numbers, near and far depths above 0. Returns them as the library takes them.
+morvex::Camera loadCameraFile(const std::string& path);
 
 // Reads one image of the pair as 8-bit grey. Images with more than 8 bits per
 // sample keep their high 8 bits; `deeperThan8Bits` tells the caller so.
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits);
-
-// What is wrong with an image of `size` ("is WxH but the left view is WxH",
-// "is WxH; images must be at least 8 pixels wide and high"), or "" when the
-// metric can work at it. Every image must have the left view's size.
-std::string imageSizeProblem(const cv::Size& size, const cv::Size& leftSize,
-                             const std::string& leftName = "the left view");
 
 // Checks that an image has the left view's size, and that the size is one
 // the metric can work at.

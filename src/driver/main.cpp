@@ -2,5 +2,5 @@
 
 int main(int argc, char** argv)
 {
-    return runCommandLine(argc, argv, evaluateDepthView);
+    return runCommandLine(argc, argv);
 }

@@ -1,7 +1,6 @@
 #include "driver/report.h"
 
 #include "driver/run.h"
-#include "driver/score.h"
 #include "version.h"
 
 #include <nlohmann/json.hpp>
@@ -53,15 +52,15 @@ nlohmann::ordered_json inputsJson(const InputPaths& paths)
     return inputs;
 }
 
-void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds)
+void writeJsonResult(std::ostream& out, const InputPaths& paths, const morvex::PairResult& result, float seconds)
 {
 
     nlohmann::ordered_json doc;
     doc["version"] = MORVEX_VERSION;
     doc["score"] = exactNumber(result.score);
-    doc["score_text"] = formatFloat(result.score);
+    doc["score_text"] = morvex::formatFloat(result.score);
     // As the time line prints it: the clock counts whole milliseconds.
-    doc["computational_time"] = nlohmann::ordered_json::parse(formatFloat(seconds));
+    doc["computational_time"] = nlohmann::ordered_json::parse(morvex::formatFloat(seconds));
     doc["left"] = viewJson(result.left);
     doc["right"] = viewJson(result.right);
     doc["inputs"] = inputsJson(paths);

@@ -6,7 +6,6 @@
 
 #include <ostream>
 
-struct PairResult;
 
 // "MORVEX Score: S" and its end of line.
 void writeScoreLine(std::ostream& out, float score);
@@ -18,4 +17,4 @@ void writeTimeLine(std::ostream& out, float seconds);
 nlohmann::ordered_json inputsJson(const InputPaths& paths);
 
 // The result as one JSON document.
-void writeJsonResult(std::ostream& out, const InputPaths& paths, const PairResult& result, float seconds);
+void writeJsonResult(std::ostream& out, const InputPaths& paths, const morvex::PairResult& result, float seconds);

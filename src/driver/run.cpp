@@ -1,19 +1,14 @@
 #include "driver/run.h"
 
-#include "driver/call_settings.h"
-#include "driver/disparity.h"
+#include "driver/camera.h"
+#include "driver/display_probe.h"
 #include "driver/map_writer.h"
 #include "driver/report.h"
-#include "driver/score.h"
 #include "driver/sequence_run.h"
 #include "driver/settings.h"
-#include "metric/phase_report.h"
-#include "metric/show_map.h"
-#include "metric/similarity_search.h"
+#include "driver/view_metric.h"
 
-#include <cmath>
-#include <exception>
-#include <future>
+#include <chrono>
 
 namespace {
 
@@ -29,104 +24,29 @@ int exitStatusFor(const Options& options, float score)
     return kExitOk;
 }
 
-ViewResult evaluateOneView(ViewMetric metric, const char* name, const cv::Mat& view, const cv::Mat& depthA,
-                           const cv::Mat& depthB, char side, ViewDetails& details)
-{
-    ViewResult result;
-    result.error = metric(view, depthA, depthB, side, &details);
-    result.countedPixels = details.countedTerms;
-    result.disagreeingPixels = details.disagreeingPixels;
-    if (details.countedTerms == 0)
-        throw InputError(std::string("no pixel of the ") + name +
-                         " view could be compared: every pixel's disparity sends it outside the image");
-    return result;
-}
-
-// Whether the search will count anything for a view: a pixel counts when its
-// disparity in set A or in set B sends it to a column inside the row. An
-// 8-bit depth has 256 disparities, converted once; most views answer at
-// their first pixel.
-bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, char side)
-{
-    const std::array<float, 256> table = disparityTable(side);
-
-    const int64_t width = depthA.cols;
-    for (int r = 0; r < depthA.rows; ++r) {
-        const uint8_t* a = depthA.ptr<uint8_t>(r);
-        const uint8_t* b = depthB.ptr<uint8_t>(r);
-        for (int64_t c = 0; c < width; ++c)
-            for (const uint8_t v : {a[c], b[c]}) {
-                const int64_t x = c + truncateDisparity(table[v]);
-                if (x >= 0 && x < width)
-                    return true;
-            }
-    }
-    return false;
-}
-
 } // namespace
 
-void checkComparablePixels(const PairImages& images, const std::string& cameraPath)
+int clockMilliseconds()
 {
-    const struct {
-        const char* name;
-        const cv::Mat& depthA;
-        const cv::Mat& depthB;
-        char side;
-    } views[] = {{"left", images.depthLeftA, images.depthLeftB, 'L'},
-                 {"right", images.depthRightA, images.depthRightB, 'R'}};
-    for (const auto& v : views)
-        if (!anyPixelArrivesInside(v.depthA, v.depthB, v.side))
-            throw InputError(cameraPath + " (" + inputRole(kCameraFile) + "): no pixel of the " + v.name +
-                             " view could be compared: with these camera values its depth maps of sets A and B "
-                             "send every pixel outside the image");
+    using namespace std::chrono;
+    static const steady_clock::time_point origin = steady_clock::now();
+    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now() - origin).count());
 }
 
-PairResult scorePair(const PairImages& images, PairExtras* extras, ViewMetric metric)
+PairResult scorePair(const PairImages& images, const morvex::Camera& camera, const InputPaths& paths,
+                     const morvex::PairOptions& options)
 {
-    PairExtras local;
-    PairExtras& e = extras != nullptr ? *extras : local;
-    e.left.keepMaps = e.keepMaps;
-    e.right.keepMaps = e.keepMaps;
-
-    const auto left = [&] {
-        return evaluateOneView(metric, "left", images.viewLeft, images.depthLeftA, images.depthLeftB, 'L', e.left);
-    };
-    const auto right = [&] {
-        return evaluateOneView(metric, "right", images.viewRight, images.depthRightA, images.depthRightB, 'R',
-                               e.right);
-    };
-
-    PairResult result;
-    // The two views share nothing: the left one runs on a second thread.
-    // Phase reports and map windows keep their order on one thread.
-    if (e.parallelViews && !g_printPhases && !g_showMaps) {
-        const CallSettings settings = currentCallSettings();
-        std::future<ViewResult> leftResult = std::async(std::launch::async, [&] {
-            adoptCallSettings(settings);
-            return left();
-        });
-        std::exception_ptr rightError;
-        try {
-            result.right = right();
-        } catch (...) {
-            rightError = std::current_exception();
-        }
-        result.left = leftResult.get(); // the left view's error comes first
-        if (rightError)
-            std::rethrow_exception(rightError);
-    } else {
-        result.left = left();
-        result.right = right();
+    try {
+        return morvex::score(images, camera, options);
+    } catch (const morvex::Error& e) {
+        failWithPath(e, paths);
     }
-    result.score = combineViewErrors(result.left.error, result.right.error);
-    return result;
 }
 
-int runScoring(const Options& options, std::ostream& out, std::ostream& err, ViewMetric metric)
+int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 {
     if (isSequenceRun(options))
-        return runSequence(options, out, err, metric);
+        return runSequence(options, out, err);
     if (!options.csvPath.empty())
         throw UsageError("--csv writes one row per frame of a sequence; for a single pair use --json");
 
@@ -143,18 +63,23 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err, Vie
     const PairImages images = loadPairImages(options.paths, err);
     g_imageWidth = images.viewLeft.cols;
     g_imageHeight = images.viewLeft.rows;
-    checkComparablePixels(images, options.paths[kCameraFile]);
+    const morvex::Camera camera = cameraFromGlobals();
+    try {
+        morvex::checkPair(images, camera);
+    } catch (const morvex::Error& e) {
+        failWithPath(e, options.paths);
+    }
 
-    PairExtras extras;
-    extras.keepMaps = !options.saveMapsDir.empty();
-    if (extras.keepMaps)
-        makeMapDirectory(options.saveMapsDir);
+    morvex::PairOptions pairOptions;
     // stdout carries nothing but the JSON document.
-    setPhaseOutput(options.json ? err : out);
+    pairOptions.view = viewOptionsOfRun(options.json ? err : out);
+    pairOptions.view.keepMaps = !options.saveMapsDir.empty();
+    if (pairOptions.view.keepMaps)
+        makeMapDirectory(options.saveMapsDir);
 
     const int start = clockMilliseconds();
-    const PairResult result = scorePair(images, &extras, metric);
-    if (!options.json && !extras.keepMaps) {
+    const PairResult result = scorePair(images, camera, options.paths, pairOptions);
+    if (!options.json && !pairOptions.view.keepMaps) {
         // The measured time includes writing the score line.
         writeScoreLine(out, result.score);
         writeTimeLine(out, secondsSince(start));
@@ -164,9 +89,9 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err, Vie
     const float seconds = secondsSince(start);
     // The maps come first so that a map that cannot be written fails the
     // run before any result is printed.
-    if (extras.keepMaps) {
-        saveViewMaps(options.saveMapsDir, "left", images.viewLeft, extras.left);
-        saveViewMaps(options.saveMapsDir, "right", images.viewRight, extras.right);
+    if (pairOptions.view.keepMaps) {
+        saveViewMaps(options.saveMapsDir, "left", images.viewLeft, result.left.maps);
+        saveViewMaps(options.saveMapsDir, "right", images.viewRight, result.right.maps);
     }
     if (options.json) {
         writeJsonResult(out, options.paths, result, seconds);

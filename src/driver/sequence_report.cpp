@@ -1,8 +1,7 @@
 #include "driver/sequence_report.h"
 
 #include "driver/report.h"
-#include "driver/score.h"
-#include "metric/phase_report.h"
+#include "driver/run.h"
 #include "version.h"
 
 #include <nlohmann/json.hpp>
@@ -35,7 +34,7 @@ PooledSequence poolSequence(const std::vector<FrameResult>& frames)
     const double n = static_cast<double>(frames.size());
     pooled.errorLeft = static_cast<float>(sumLeft / n);
     pooled.errorRight = static_cast<float>(sumRight / n);
-    pooled.score = combineViewErrors(pooled.errorLeft, pooled.errorRight);
+    pooled.score = morvex::combineViewErrors(pooled.errorLeft, pooled.errorRight);
     if (pooled.finiteFrames > 0)
         pooled.meanScore = sumScores / pooled.finiteFrames;
     return pooled;
@@ -114,7 +113,7 @@ public:
         frames_.push_back({
             {"frame", f.frame},
             {"score", numberOrNull(f.pair.score)},
-            {"score_text", formatFloat(f.pair.score)},
+            {"score_text", morvex::formatFloat(f.pair.score)},
             {"error_left", numberOrNull(f.pair.left.error)},
             {"error_right", numberOrNull(f.pair.right.error)},
         });
@@ -129,7 +128,7 @@ public:
         doc["frames"] = frames_;
         nlohmann::ordered_json p;
         p["score"] = numberOrNull(pooled.score);
-        p["score_text"] = formatFloat(pooled.score);
+        p["score_text"] = morvex::formatFloat(pooled.score);
         p["error_left"] = numberOrNull(pooled.errorLeft);
         p["error_right"] = numberOrNull(pooled.errorRight);
         const bool any = pooled.finiteFrames > 0;

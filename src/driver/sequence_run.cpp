@@ -1,18 +1,17 @@
 #include "driver/sequence_run.h"
 
-#include "driver/call_settings.h"
 #include "driver/frame_source.h"
 #include "driver/progress.h"
 #include "driver/run.h"
-#include "driver/score.h"
 #include "driver/sequence_report.h"
 #include "driver/settings.h"
-#include "metric/phase_report.h"
+#include "driver/view_metric.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
+#include <iostream>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -125,10 +124,12 @@ struct SharedWork {
     std::atomic<bool> failed{false};
 };
 
-void scoreFrames(SequenceInputs& inputs, const Options& options, ViewMetric metric, SharedWork& work,
-                 CallSettings settings)
+void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::Camera& camera, SharedWork& work)
 {
-    adoptCallSettings(settings);
+    // The frames are the parallel work here.
+    morvex::PairOptions pairOptions;
+    pairOptions.view = viewOptionsOfRun(std::cout);
+    pairOptions.parallelViews = false;
     for (;;) {
         long long index;
         {
@@ -141,10 +142,7 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, ViewMetric metr
         FrameResult result;
         result.frame = frame;
         try {
-            // The frames are the parallel work here.
-            PairExtras extras;
-            extras.parallelViews = false;
-            result.pair = scorePair(readPair(inputs, options, frame), &extras, metric);
+            result.pair = scorePair(readPair(inputs, options, frame), camera, options.paths, pairOptions);
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> hold(work.lock);
             if (!work.failed)
@@ -189,10 +187,10 @@ void rejectPerViewOutputs(const Options& options)
 
 } // namespace
 
-int runSequence(const Options& options, std::ostream& out, std::ostream& err, ViewMetric metric)
+int runSequence(const Options& options, std::ostream& out, std::ostream& err)
 {
     rejectPerViewOutputs(options);
-    loadCameraFile(options.paths[kCameraFile]);
+    const morvex::Camera camera = loadCameraFile(options.paths[kCameraFile]);
     SequenceInputs inputs;
     openInputs(options, inputs);
     prepareInputs(options, inputs);
@@ -205,8 +203,7 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err, Vi
     const int start = clockMilliseconds();
     std::vector<std::thread> threads;
     for (int t = threadCount(options, inputs.count); t > 0; --t)
-        threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), metric, std::ref(work),
-                             currentCallSettings());
+        threads.emplace_back(scoreFrames, std::ref(inputs), std::cref(options), std::cref(camera), std::ref(work));
 
     // Results are passed on in frame order as soon as they are in; the
     // progress line is redrawn in between.

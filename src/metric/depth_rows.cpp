@@ -2,8 +2,6 @@
 
 #include "metric/depth_row_pixel.h"
 
-#include <atomic>
-#include <cstdlib>
 
 #if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
 #define MORVEX_AVX2_ROWS 1
@@ -13,9 +11,7 @@ RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& scr
                                   PoolingCursor& pooling);
 #endif
 
-namespace {
-
-bool processorHasAvx2()
+bool processorHasDepthRowVectorCode()
 {
 #ifdef MORVEX_AVX2_ROWS
     return __builtin_cpu_supports("avx2");
@@ -24,28 +20,10 @@ bool processorHasAvx2()
 #endif
 }
 
-std::atomic<bool>& vectorCodeSwitch()
-{
-    static std::atomic<bool> on{processorHasAvx2() && std::getenv("MORVEX_SCALAR") == nullptr};
-    return on;
-}
-
-} // namespace
-
-bool depthRowsUseVectorCode()
-{
-    return vectorCodeSwitch().load(std::memory_order_relaxed);
-}
-
-void useDepthRowVectorCode(bool enabled)
-{
-    vectorCodeSwitch() = enabled && processorHasAvx2();
-}
-
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
-    if (depthRowsUseVectorCode())
+    if (in.vectorCode && processorHasDepthRowVectorCode())
         return truncateDepthRowAvx2(in, scratch, pooling);
 #endif
     pooling.finish();
@@ -57,7 +35,7 @@ RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch
                               PoolingCursor& pooling)
 {
 #ifdef MORVEX_AVX2_ROWS
-    if (depthRowsUseVectorCode())
+    if (in.vectorCode && processorHasDepthRowVectorCode())
         return searchAndErrorTermsAvx2(in, scratch, terms, pooling);
 #endif
     pooling.finish();

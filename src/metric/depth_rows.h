@@ -68,10 +68,11 @@ struct DepthRowInputs {
     const float* magnitudeB;    // [256]: |disparity| normalised over set B's range
     ValueRange rangeA, rangeB;  // those ranges
     const float* expWeight;     // [6]: exp(-n)
-    float weightOffset;         // g_weightOffset
+    float weightOffset;         // added to every weight
     int width;
     bool keepFloatTerms;        // the float terms are wanted (for maps), not only the addends
     bool smallDisparities;      // every disparity lies within +-kSmallDisparity
+    bool vectorCode;            // the stages may run as vector code, where the processor has it
 };
 
 // Disparities and columns are 32-bit here, with disparities limited to
@@ -220,7 +221,5 @@ struct PoolingShares {
 };
 PoolingShares poolingShares(const RowTerms& terms, int width);
 
-// Whether the stages run as vector code: where the processor has it, unless
-// the environment sets MORVEX_SCALAR or a caller (a test) switched it off.
-bool depthRowsUseVectorCode();
-void useDepthRowVectorCode(bool enabled);
+// Whether the processor has the stages' vector code.
+bool processorHasDepthRowVectorCode();

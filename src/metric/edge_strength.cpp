@@ -1,6 +1,6 @@
 #include "metric/edge_strength.h"
 
-#include "driver/settings.h"
+#include "core/settings.h"
 #include "metric/error_terms.h"
 #include "metric/vector_code.h"
 
@@ -340,10 +340,10 @@ ValueRange upscaledRange(const LinearRows& rows)
     return found;
 }
 
-EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY)
+EdgeStrength edgeStrength(const RowReader& source, cv::Size fullSize, const cv::Mat& matKernelX,
+                          const cv::Mat& matKernelY)
 {
-    const cv::Size fullSize(g_imageWidth, g_imageHeight);
-    const cv::Size reducedSize(g_imageWidth / g_reduceFactor, g_imageHeight / g_reduceFactor);
+    const cv::Size reducedSize(fullSize.width / g_reduceFactor, fullSize.height / g_reduceFactor);
 
     const LinearRows reduced = resizeLinearRows(source, fullSize, reducedSize);
     EdgeStrength edges;

@@ -25,5 +25,6 @@ void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, in
 // The range of the map of `rows`, as a scan of each of its rows would find.
 ValueRange upscaledRange(const LinearRows& rows);
 
-// `source` reads rows of the g_imageHeight x g_imageWidth map.
-EdgeStrength edgeStrength(const RowReader& source, const cv::Mat& matKernelX, const cv::Mat& matKernelY);
+// `source` reads rows of a map of `size`.
+EdgeStrength edgeStrength(const RowReader& source, cv::Size size, const cv::Mat& matKernelX,
+                          const cv::Mat& matKernelY);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/settings.h"
+#include "core/settings.h"
 
 #include <cstdint>
 #include <cstring>

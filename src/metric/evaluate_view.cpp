@@ -1,11 +1,10 @@
 #include "metric/evaluate_view.h"
 
-#include "driver/disparity.h"
-#include "driver/settings.h"
+#include "core/depth_to_disparity.h"
+#include "core/image_size.h"
 #include "metric/depth_rows.h"
 #include "metric/edge_strength.h"
 #include "metric/phase_report.h"
-#include "metric/show_map.h"
 #include "metric/similarity_search.h"
 #include "metric/view_pass.h"
 
@@ -13,6 +12,9 @@
 #include <array>
 #include <cmath>
 #include <vector>
+
+using morvex::ViewOptions;
+using morvex::ViewResult;
 
 namespace {
 
@@ -145,70 +147,58 @@ bool smallDisparities(const std::array<float, 256>& disparity)
                        [](float d) { return d >= -kSmallDisparity && d <= kSmallDisparity; });
 }
 
+void showMap(const ViewOptions& options, const cv::Mat& map, const char* windowName, bool autoRange)
+{
+    if (options.showMap)
+        options.showMap(morvex::renderMap(map, autoRange), windowName);
+}
+
 // The phases after Preparation: feature maps, the pass over the rows, and
 // the reports and displays of the maps.
 template <class Disparities>
-float finishView(int& phaseStart, const cv::Mat& view, const RowReader& viewRows, const RowReader& dispARows,
-                 const Disparities& disparities, ViewDetails* details)
+ViewResult finishView(PhaseReport& phases, const cv::Mat& view, const RowReader& viewRows,
+                      const RowReader& dispARows, const Disparities& disparities, const ViewOptions& options)
 {
     const cv::Mat matKernelX = sobelKernelX();
     const cv::Mat matKernelY = matKernelX.t();
     const cv::Mat matExpWeight = expWeightTable();
 
-    nextPhase(phaseStart, "Self Similarity");
-    const EdgeStrength gradView = edgeStrength(viewRows, matKernelX, matKernelY);
-    const EdgeStrength gradDisp = edgeStrength(dispARows, matKernelX, matKernelY);
-    const bool wantMaps = g_showMaps || (details != nullptr && details->keepMaps);
-    ViewMaps maps;
-    const ViewPassInputs inputs{view, &gradView, &gradDisp, matExpWeight.ptr<float>(0)};
-    const ViewPassResult result = runViewPass(inputs, disparities, wantMaps ? &maps : nullptr);
-    showMap(maps.selfSim, "matSelfSim", false);
-    showMap(maps.invadSim, "matInvadSim", false);
+    phases.next("Self Similarity");
+    const cv::Size size = view.size();
+    const EdgeStrength gradView = edgeStrength(viewRows, size, matKernelX, matKernelY);
+    const EdgeStrength gradDisp = edgeStrength(dispARows, size, matKernelX, matKernelY);
+    const bool wantMaps = options.showMap || options.keepMaps;
+    morvex::ViewMaps maps;
+    const ViewPassInputs inputs{view, &gradView, &gradDisp, matExpWeight.ptr<float>(0), options.vectorCode};
+    const ViewPassResult pass = runViewPass(inputs, disparities, wantMaps ? &maps : nullptr);
+    showMap(options, maps.matSelfSim, "matSelfSim", false);
+    showMap(options, maps.matInvadSim, "matInvadSim", false);
 
-    nextPhase(phaseStart, "Weighting");
-    nextPhase(phaseStart, "Pooling");
-    showMap(maps.selfSim, "matSelfSim", false);
-    showMap(maps.invadSim, "matInvadSim", false);
-    showMap(maps.selfWeight, "matSelfWeight", true);
-    showMap(maps.invadWeight, "matInvadWeight", true);
-    endPhases(phaseStart);
+    phases.next("Weighting");
+    phases.next("Pooling");
+    showMap(options, maps.matSelfSim, "matSelfSim", false);
+    showMap(options, maps.matInvadSim, "matInvadSim", false);
+    showMap(options, maps.matSelfWeight, "matSelfWeight", true);
+    showMap(options, maps.matInvadWeight, "matInvadWeight", true);
+    phases.end();
 
-    if (details != nullptr) {
-        details->countedTerms = result.countedTerms;
-        details->disagreeingPixels = result.disagreeingPixels;
-        if (details->keepMaps) {
-            details->matSelfSim = maps.selfSim;
-            details->matInvadSim = maps.invadSim;
-            details->matSelfWeight = maps.selfWeight;
-            details->matInvadWeight = maps.invadWeight;
-            details->matValidSelf = maps.validSelf;
-            details->matValidInvad = maps.validInvad;
-        }
-    }
-    return result.error;
+    ViewResult result;
+    result.error = pass.error;
+    result.countedPixels = pass.countedTerms;
+    result.disagreeingPixels = pass.disagreeingPixels;
+    if (options.keepMaps)
+        result.maps = maps;
+    return result;
 }
 
 } // namespace
 
-float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB)
+ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
+                             const morvex::Camera& camera, char side, const ViewOptions& options)
 {
-    return evaluateView(view, dispA, dispB, nullptr);
-}
-
-float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB, ViewDetails* details)
-{
-    int phaseStart = 0;
-    beginPhase(phaseStart, "Preparation");
-    const FloatDisparities disparities{dispA, dispB, magnitudeRange(dispA), magnitudeRange(dispB)};
-    return finishView(phaseStart, view, floatRows(view), floatRows(dispA), disparities, details);
-}
-
-float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
-                        ViewDetails* details)
-{
-    int phaseStart = 0;
-    beginPhase(phaseStart, "Preparation");
-    const std::array<float, 256> disparity = disparityTable(side);
+    PhaseReport phases(options.phaseLines);
+    phases.begin("Preparation");
+    const std::array<float, 256> disparity = morvex::disparityTable(camera, side);
     std::array<int32_t, 256> truncated;
     for (int v = 0; v < 256; ++v)
         truncated[v] = static_cast<int32_t>(truncateDisparity(disparity[v]));
@@ -216,7 +206,7 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
     const ValueRange rangeB = depthMagnitudeRange(depthB, disparity);
     const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, rangeA);
     const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, rangeB);
-    const DisparityMapping mapping = disparityMapping(side);
+    const morvex::DisparityMapping mapping = morvex::disparityMapping(camera, side);
     const DepthDisparities disparities{depthA,
                                        depthB,
                                        disparity.data(),
@@ -228,5 +218,26 @@ float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Ma
                                        rangeA,
                                        rangeB,
                                        smallDisparities(disparity)};
-    return finishView(phaseStart, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, details);
+    return finishView(phases, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, options);
 }
+
+namespace morvex {
+
+ViewResult evaluateView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB, const ViewOptions& options)
+{
+    const cv::Mat* const maps[] = {&view, &dispA, &dispB};
+    const char* const names[] = {"view", "dispA", "dispB"};
+    for (int i = 0; i < 3; ++i) {
+        if (maps[i]->type() != CV_32FC1)
+            throw Error(Input::None, std::string(names[i]) + ": is not a single-channel float map (CV_32FC1)");
+        const std::string problem = imageSizeProblem(maps[i]->size(), view.size(), "the view");
+        if (!problem.empty())
+            throw Error(Input::None, std::string(names[i]) + ": " + problem);
+    }
+    PhaseReport phases(options.phaseLines);
+    phases.begin("Preparation");
+    const FloatDisparities disparities{dispA, dispB, magnitudeRange(dispA), magnitudeRange(dispB)};
+    return finishView(phases, view, floatRows(view), floatRows(dispA), disparities, options);
+}
+
+} // namespace morvex

@@ -1,23 +1,11 @@
 #pragma once
 
-#include <opencv2/core.hpp>
-
-// What a caller may want to know of one view besides its error.
-struct ViewDetails {
-    long long countedTerms = 0;      // error terms pooled (a pixel counts once per pass)
-    long long disagreeingPixels = 0; // pixels whose two disparities differ
-    bool keepMaps = false;           // set by the caller to receive the maps below
-    cv::Mat matSelfSim, matInvadSim, matSelfWeight, matInvadWeight, matValidSelf, matValidInvad;
-};
-
-// The per-view metric: the weighted mean squared error of the view against
-// its re-syntheses from the two disparity maps. view, dispA and dispB are
-// float maps of g_imageHeight x g_imageWidth; none of them is written.
-float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB);
-float evaluateView(cv::Mat view, cv::Mat dispA, cv::Mat dispB, ViewDetails* details);
+#include <morvex/morvex.h>
 
 // One view scored from its 8-bit grey image and its 8-bit depth maps of sets
-// A and B, converted with the camera of `side` ('L' or 'R'). The same result
-// as evaluateView on the view as floats and the converted depth maps.
-float evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB, char side,
-                        ViewDetails* details);
+// A and B, converted with the camera of `side` ('L' or 'R'): the same result
+// as morvex::evaluateView on the view as floats and the converted depth maps,
+// computed through per-value tables without full-size float maps. The three
+// images are CV_8UC1 of one size of at least 8x8.
+morvex::ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
+                                     const morvex::Camera& camera, char side, const morvex::ViewOptions& options);

@@ -1,50 +1,34 @@
 #include "metric/phase_report.h"
 
-#include "driver/settings.h"
+using std::chrono::steady_clock;
 
-#include <chrono>
-#include <iostream>
-
-static std::ostream* phaseOutput = &std::cout;
-
-void setPhaseOutput(std::ostream& out)
+void PhaseReport::timeLine()
 {
-    phaseOutput = &out;
+    // Whole milliseconds, as the clock of the time lines counts them.
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - phaseStart_);
+    const int milliseconds = static_cast<int>(elapsed.count());
+    lines_("Time: " + morvex::formatFloat(static_cast<float>(milliseconds) / 1000.0f) + "(sec)");
 }
 
-int clockMilliseconds()
+void PhaseReport::begin(const char* phaseName)
 {
-    using namespace std::chrono;
-    static const steady_clock::time_point origin = steady_clock::now();
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now() - origin).count());
-}
-
-void printTimeLine(std::ostream& out, int start)
-{
-    const int elapsed = clockMilliseconds() - start;
-    out << "Time: " << static_cast<float>(elapsed) / 1000.0f << "(sec)" << std::endl;
-}
-
-void beginPhase(int& phaseStart, const char* phaseName)
-{
-    if (!g_printPhases)
+    if (!lines_)
         return;
-    phaseStart = clockMilliseconds();
-    *phaseOutput << "<<" << phaseName << ">>" << std::endl;
+    phaseStart_ = steady_clock::now();
+    lines_(std::string("<<") + phaseName + ">>");
 }
 
-void nextPhase(int& phaseStart, const char* phaseName)
+void PhaseReport::next(const char* phaseName)
 {
-    if (!g_printPhases)
+    if (!lines_)
         return;
-    printTimeLine(*phaseOutput, phaseStart);
-    *phaseOutput << "<<" << phaseName << ">>" << std::endl;
-    phaseStart = clockMilliseconds();
+    timeLine();
+    lines_(std::string("<<") + phaseName + ">>");
+    phaseStart_ = steady_clock::now();
 }
 
-void endPhases(int phaseStart)
+void PhaseReport::end()
 {
-    if (!g_printPhases)
-        return;
-    printTimeLine(*phaseOutput, phaseStart);
+    if (lines_)
+        timeLine();
 }

@@ -1,17 +1,20 @@
 #pragma once
 
-#include <ostream>
+#include <morvex/morvex.h>
 
-// Milliseconds of a monotonic clock, as an int; only differences matter.
-int clockMilliseconds();
+#include <chrono>
 
-// Writes "Time: <seconds>(sec)" for the milliseconds since start.
-void printTimeLine(std::ostream& out, int start);
+// The phase banners and times of a view's computation, handed as lines to
+// `lines`. Without a receiver nothing is formatted and the clock is not read.
+class PhaseReport {
+public:
+    explicit PhaseReport(const morvex::PhaseLines& lines) : lines_(lines) {}
+    void begin(const char* phaseName); // banner of the first phase
+    void next(const char* phaseName);  // time of the last phase, banner of the next
+    void end();                        // time of the last phase
 
-// Phase banners and times of the view metric, on standard output unless
-// setPhaseOutput chose another stream. They print and read the clock only
-// when g_printPhases is set.
-void setPhaseOutput(std::ostream& out);
-void beginPhase(int& phaseStart, const char* phaseName); // banner of the first phase
-void nextPhase(int& phaseStart, const char* phaseName);  // time of the last phase, banner of the next
-void endPhases(int phaseStart);                          // time of the last phase
+private:
+    void timeLine();
+    const morvex::PhaseLines& lines_;
+    std::chrono::steady_clock::time_point phaseStart_;
+};

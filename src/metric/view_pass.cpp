@@ -1,6 +1,6 @@
 #include "metric/view_pass.h"
 
-#include "driver/settings.h"
+#include "core/settings.h"
 #include "metric/depth_rows.h"
 #include "metric/error_terms.h"
 #include "metric/similarity_search.h"
@@ -124,16 +124,17 @@ RowCounts searchRow(const Row& in, const RowContext& row, RowTerms& terms)
 // The maps of one row: errors and weights of every pixel, and which terms
 // count.
 template <class Row>
-void writeRowMaps(const Row& in, const RowTerms& terms, const float* mixed, int width, ViewMaps& maps, int r)
+void writeRowMaps(const Row& in, const RowTerms& terms, const float* mixed, int width, morvex::ViewMaps& maps,
+                  int r)
 {
     const float offset = g_weightOffset;
     for (int j = 0; j < width; ++j) {
-        maps.selfSim.ptr<float>(r)[j] = terms.errorSelf[j];
-        maps.invadSim.ptr<float>(r)[j] = terms.errorInvad[j];
-        maps.selfWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeA(j), offset);
-        maps.invadWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeB(j), offset);
-        maps.validSelf.ptr<float>(r)[j] = terms.weightSelf[j] != 0.0f ? 1.0f : 0.0f;
-        maps.validInvad.ptr<float>(r)[j] = terms.weightInvad[j] != 0.0f ? 1.0f : 0.0f;
+        maps.matSelfSim.ptr<float>(r)[j] = terms.errorSelf[j];
+        maps.matInvadSim.ptr<float>(r)[j] = terms.errorInvad[j];
+        maps.matSelfWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeA(j), offset);
+        maps.matInvadWeight.ptr<float>(r)[j] = errorWeight(mixed[j], in.magnitudeB(j), offset);
+        maps.matValidSelf.ptr<float>(r)[j] = terms.weightSelf[j] != 0.0f ? 1.0f : 0.0f;
+        maps.matValidInvad.ptr<float>(r)[j] = terms.weightInvad[j] != 0.0f ? 1.0f : 0.0f;
     }
 }
 
@@ -145,10 +146,11 @@ struct DepthRowSearch {
     static bool applies(const cv::Mat& view)
     {
         return view.depth() == CV_8U && g_searchRadius == 0 && g_searchSteps == 0 && g_edgeSteps == kEdgeSteps &&
-               g_imageWidth <= kWidestDepthRow;
+               view.cols <= kWidestDepthRow;
     }
 
-    explicit DepthRowSearch(int width) : scratch(width) {}
+    bool vectorCode;
+    DepthRowSearch(int width, bool vectorCode) : scratch(width), vectorCode(vectorCode) {}
 
     // Searches a row into `terms` and pools the previous row's terms.
     RowCounts run(const DepthRow& in, const RowContext& row, RowTerms& terms, const RowTerms& previous,
@@ -170,7 +172,8 @@ struct DepthRowSearch {
                                     g_weightOffset,
                                     row.width,
                                     row.mapsWanted,
-                                    in.tables->smallDisparities};
+                                    in.tables->smallDisparities,
+                                    vectorCode};
         PoolingShares pooling = poolingShares(previous, previousWidth);
         pooling.truncate.sums = sums;
         truncateDepthRow(inputs, scratch, pooling.truncate);
@@ -189,11 +192,11 @@ RowCounts searchAndPoolRow(const Row& in, const RowContext& row, RowTerms& terms
     return searchRow(in, row, terms);
 }
 
-void makeMaps(ViewMaps& maps)
+void makeMaps(morvex::ViewMaps& maps, cv::Size size)
 {
-    for (cv::Mat* m : {&maps.selfSim, &maps.invadSim, &maps.selfWeight, &maps.invadWeight, &maps.validSelf,
-                       &maps.validInvad})
-        m->create(g_imageHeight, g_imageWidth, CV_32F);
+    for (cv::Mat* m : {&maps.matSelfSim, &maps.matInvadSim, &maps.matSelfWeight, &maps.matInvadWeight,
+                       &maps.matValidSelf, &maps.matValidInvad})
+        m->create(size, CV_32F);
 }
 
 // Row buffers shared by both forms of the disparities.
@@ -218,17 +221,18 @@ const float* viewRow(const cv::Mat& view, int r, RowArray<float>& buffer)
 // before the first row), so that the pooling can run between the search's
 // work. A search that reads the 8-bit view alone gets no float view.
 template <class RowFor, class Search>
-ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, ViewMaps* maps,
+ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search search, morvex::ViewMaps* maps,
                        bool floatView = true)
 {
-    const int width = g_imageWidth;
+    const int width = inputs.view.cols;
+    const int height = inputs.view.rows;
     RowBuffers buffers(width);
     RowTerms terms(width), previous(width); // addends of 0 to start with
     PoolSums sums;
     if (maps != nullptr)
-        makeMaps(*maps);
+        makeMaps(*maps, inputs.view.size());
 
-    for (int r = 0; r < g_imageHeight; ++r) {
+    for (int r = 0; r < height; ++r) {
         const float* view = floatView ? viewRow(inputs.view, r, buffers.view) : nullptr;
         mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data());
         const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
@@ -242,7 +246,7 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
             writeRowMaps(row, terms, buffers.mixed.data(), width, *maps, r);
         std::swap(terms, previous);
     }
-    poolRow(previous, g_imageHeight > 0 ? width : 0, sums.sums);
+    poolRow(previous, height > 0 ? width : 0, sums.sums);
 
     ViewPassResult result;
     result.error = static_cast<float>(sums.sums.weightedErrorSum() / sums.sums.weightSum());
@@ -253,13 +257,13 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
 
 } // namespace
 
-ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, ViewMaps* maps)
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, morvex::ViewMaps* maps)
 {
     const auto rowFor = [&disparities](int r) {
         return DepthRow{disparities.depthA.ptr<uint8_t>(r), disparities.depthB.ptr<uint8_t>(r), &disparities};
     };
     if (DepthRowSearch::applies(inputs.view)) {
-        DepthRowSearch depthSearch(g_imageWidth);
+        DepthRowSearch depthSearch(inputs.view.cols, inputs.vectorCode);
         const auto search = [&depthSearch](const DepthRow& in, const RowContext& row, RowTerms& terms,
                                            const RowTerms& previous, int previousWidth, PoolingSums& sums) {
             return depthSearch.run(in, row, terms, previous, previousWidth, sums);
@@ -269,9 +273,9 @@ ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities&
     return runRows(inputs, rowFor, searchAndPoolRow<DepthRow>, maps);
 }
 
-ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, ViewMaps* maps)
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, morvex::ViewMaps* maps)
 {
-    const int width = g_imageWidth;
+    const int width = inputs.view.cols;
     std::vector<int32_t> truncA(width), truncB(width);
     std::vector<float> magA(width), magB(width);
     const auto rowFor = [&](int r) {

@@ -2,6 +2,7 @@
 
 #include "metric/edge_strength.h"
 
+#include <morvex/morvex.h>
 #include <opencv2/core.hpp>
 
 #include <cstdint>
@@ -36,11 +37,7 @@ struct ViewPassInputs {
     const EdgeStrength* gradView;
     const EdgeStrength* gradDisp;
     const float* expWeight;       // exp(-n), n = 0..5
-};
-
-// The maps of a view, made only when asked for.
-struct ViewMaps {
-    cv::Mat selfSim, invadSim, selfWeight, invadWeight, validSelf, validInvad;
+    bool vectorCode;              // the processor's vector code may be used
 };
 
 // What the pass found.
@@ -50,6 +47,6 @@ struct ViewPassResult {
     long long disagreeingPixels = 0; // pixels whose two disparities differ
 };
 
-// Runs the pass over all g_imageHeight rows; fills `maps` when it is not null.
-ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, ViewMaps* maps);
-ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, ViewMaps* maps);
+// Runs the pass over all rows of the view; fills `maps` when it is not null.
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, morvex::ViewMaps* maps);
+ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, morvex::ViewMaps* maps);

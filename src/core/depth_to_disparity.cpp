@@ -1,11 +1,12 @@
-#include "driver/disparity.h"
+#include "core/depth_to_disparity.h"
 
-#include "driver/camera.h"
-#include "driver/settings.h"
+#include "core/settings.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+namespace morvex {
 
 // The double as the float conversion rounds it, but kept inside the float
 // range: a double beyond it has no defined conversion. Past the largest
@@ -22,20 +23,20 @@ static double withinFloatRange(double value)
     return std::copysign(limited, value);
 }
 
-DisparityMapping disparityMapping(char side)
+DisparityMapping disparityMapping(const Camera& camera, char side)
 {
     const bool left = side == 'L';
-    const float nearDepth = left ? g_nearDepthLeft : g_nearDepthRight;
-    const float farDepth = left ? g_farDepthLeft : g_farDepthRight;
-    const float baseline = left ? g_baselineLeft : g_baselineRight;
-    const float ownPrincipalPoint = left ? g_principalPointLeft : g_principalPointRight;
+    const float nearDepth = left ? camera.nearDepthLeft : camera.nearDepthRight;
+    const float farDepth = left ? camera.farDepthLeft : camera.farDepthRight;
+    const float baseline = left ? camera.baselineLeft() : camera.baselineRight();
+    const float ownPrincipalPoint = left ? camera.principalPointLeft : camera.principalPointRight;
 
-    const float middlePrincipalPoint = (g_principalPointRight + g_principalPointLeft) * g_half;
+    const float middlePrincipalPoint = (camera.principalPointRight + camera.principalPointLeft) * g_half;
     const float shift = middlePrincipalPoint - ownPrincipalPoint;
     const float invFar = g_peakValue / farDepth;
     const float invNear = g_peakValue / nearDepth;
     const float span = invNear - invFar;
-    const float gain = g_focalLength * baseline;
+    const float gain = camera.focalLength * baseline;
 
     // disparity = gain * (v / 255 * span + invFar) + shift, folded into one
     // scale and one offset in double, in this order.
@@ -58,9 +59,9 @@ static int32_t roundToInt32(float value)
     return static_cast<int32_t>(std::nearbyint(value));
 }
 
-std::array<float, 256> disparityTable(char side)
+std::array<float, 256> disparityTable(const Camera& camera, char side)
 {
-    const DisparityMapping mapping = disparityMapping(side);
+    const DisparityMapping mapping = disparityMapping(camera, side);
     // The map is applied in single precision, one rounding after the product
     // and one after the sum, so no CPU's fused multiply-add changes it.
     const float scale = static_cast<float>(mapping.scale);
@@ -74,15 +75,20 @@ std::array<float, 256> disparityTable(char side)
     return disparityOf;
 }
 
-void depthToDisparity(cv::Mat src, cv::Mat& dst, char side)
+cv::Mat depthToDisparity(const cv::Mat& depth, const Camera& camera, char side)
 {
+    if (depth.type() != CV_8UC1)
+        throw Error(Input::None, "a depth map must be 8-bit grey (CV_8UC1)");
     // An 8-bit depth has only 256 values: each is converted once.
-    const std::array<float, 256> disparityOf = disparityTable(side);
-    dst.create(src.rows, src.cols, CV_32F);
-    for (int r = 0; r < src.rows; ++r) {
-        const uint8_t* in = src.ptr<uint8_t>(r);
-        float* out = dst.ptr<float>(r);
-        for (int c = 0; c < src.cols; ++c)
+    const std::array<float, 256> disparityOf = disparityTable(camera, side);
+    cv::Mat disparity(depth.rows, depth.cols, CV_32F);
+    for (int r = 0; r < depth.rows; ++r) {
+        const uint8_t* in = depth.ptr<uint8_t>(r);
+        float* out = disparity.ptr<float>(r);
+        for (int c = 0; c < depth.cols; ++c)
             out[c] = disparityOf[in[c]];
     }
+    return disparity;
 }
+
+} // namespace morvex
