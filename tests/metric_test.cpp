@@ -1,12 +1,9 @@
 // Numbers the metric must reproduce exactly: the search's worked example,
 // the normalisation, weights, pooling, display values and phase lines.
-#include "driver/settings.h"
-#include "metric/depth_row_pixel.h"
 #include "metric/depth_rows.h"
-#include "metric/error_terms.h"
-#include "metric/edge_strength.h"
 #include "metric/evaluate_view.h"
-#include "metric/show_map.h"
+#include "metric/edge_strength.h"
+#include "metric/error_terms.h"
 #include "metric/similarity_search.h"
 #include "metric/value_range.h"
 
@@ -15,9 +12,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <iostream>
 #include <random>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -27,13 +22,12 @@ cv::Mat row(const std::vector<float>& values)
     return cv::Mat(values, true).reshape(1, 1);
 }
 
-struct ImageSize {
-    ImageSize(int width, int height)
-    {
-        g_imageWidth = width;
-        g_imageHeight = height;
-    }
-};
+morvex::ViewResult withMaps(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB)
+{
+    morvex::ViewOptions options;
+    options.keepMaps = true;
+    return morvex::evaluateView(view, dispA, dispB, options);
+}
 
 const float kExpWeight[6] = {1.0f, std::exp(-1.0f), std::exp(-2.0f), std::exp(-3.0f), std::exp(-4.0f),
                              std::exp(-5.0f)};
@@ -77,12 +71,12 @@ struct WorkedDepthRow {
             disparity.push_back(static_cast<float>(v));
     }
 
-    void search(float edgeAtPixel3)
+    void search(float edgeAtPixel3, bool vectorCode)
     {
         gradDisp[3] = edgeAtPixel3;
         const DepthRowInputs in{depthA.data(), depthB.data(), view8.data(), zeros.data(),
                                 gradDisp.data(), disparity.data(), 1.0f, 0.0f, zeros.data(), zeros.data(),
-                                ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true};
+                                ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true, vectorCode};
         const RowTerms previous(8);
         PoolingShares pooling = poolingShares(previous, 8);
         truncateDepthRow(in, scratch, pooling.truncate);
@@ -106,9 +100,8 @@ TEST(SimilaritySearch, WorkedExample)
 TEST(SimilaritySearch, DepthRowsGiveTheWorkedExampleWithAStrictEdgeThreshold)
 {
     for (bool vectorCode : {false, true}) {
-        useDepthRowVectorCode(vectorCode);
         WorkedDepthRow row;
-        row.search(0.0f);
+        row.search(0.0f, vectorCode);
         EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(60.0f));
         EXPECT_EQ(row.terms.errorInvad[3], row.errorOf(20.0f));
         EXPECT_EQ(row.scratch.shift[3], 2);
@@ -116,48 +109,35 @@ TEST(SimilaritySearch, DepthRowsGiveTheWorkedExampleWithAStrictEdgeThreshold)
         EXPECT_EQ(row.scratch.differ[2], 0);
         EXPECT_EQ(row.terms.errorSelf[2], 0.0f);
 
-        row.search(0.1f); // not above the threshold
+        row.search(0.1f, vectorCode); // not above the threshold
         EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(60.0f));
-        row.search(std::nextafter(0.1f, 1.0f));
+        row.search(std::nextafter(0.1f, 1.0f), vectorCode);
         EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(WorkedExample().self(true)));
         EXPECT_EQ(row.terms.errorInvad[3], row.errorOf(WorkedExample().invad(true)));
     }
-    useDepthRowVectorCode(true);
-}
-
-TEST(SimilaritySearch, TruncationSaturates)
-{
-    EXPECT_EQ(truncateDisparity(-2.7f), -2);
-    EXPECT_EQ(truncateDisparity(2.7f), 2);
-    EXPECT_EQ(truncateDisparity(3e9f), INT32_MAX);
-    EXPECT_EQ(truncateDisparity(-3e9f), INT32_MIN);
-    EXPECT_EQ(truncateDisparity(std::nanf("")), INT32_MIN);
 }
 
 TEST(EvaluateView, ArrivalOutsideTheRowSkipsOnlyThatPass)
 {
-    ImageSize size(8, 8);
     cv::Mat view(8, 8, CV_32F), dispA(8, 8, CV_32F, cv::Scalar(0)), dispB(8, 8, CV_32F, cv::Scalar(0));
     for (int c = 0; c < 8; ++c)
         view.col(c).setTo(10.0f * (c + 1));
     dispA.col(0).setTo(-1.0f); // arrives at -1
     dispA.col(7).setTo(1.0f);  // arrives at 8
-    ViewDetails details;
-    details.keepMaps = true;
-    evaluateView(view, dispA, dispB, &details);
-    EXPECT_EQ(details.matValidSelf.at<float>(3, 0), 0.0f);
-    EXPECT_EQ(details.matValidSelf.at<float>(3, 7), 0.0f);
-    EXPECT_EQ(details.matValidInvad.at<float>(3, 0), 1.0f); // dispB keeps it in the row
-    EXPECT_EQ(details.matValidInvad.at<float>(3, 7), 1.0f);
+    const morvex::ViewResult result = withMaps(view, dispA, dispB);
+    const morvex::ViewMaps& maps = result.maps;
+    EXPECT_EQ(maps.matValidSelf.at<float>(3, 0), 0.0f);
+    EXPECT_EQ(maps.matValidSelf.at<float>(3, 7), 0.0f);
+    EXPECT_EQ(maps.matValidInvad.at<float>(3, 0), 1.0f); // dispB keeps it in the row
+    EXPECT_EQ(maps.matValidInvad.at<float>(3, 7), 1.0f);
     // The invading search starts at j + 1 (pixel 0) and j - 1 (pixel 7).
-    EXPECT_EQ(details.matInvadSim.at<float>(3, 0), squaredError(10.0f, 20.0f));
-    EXPECT_EQ(details.matInvadSim.at<float>(3, 7), squaredError(80.0f, 70.0f));
-    EXPECT_EQ(details.countedTerms, 64 * 2 - 2 * 8);
+    EXPECT_EQ(maps.matInvadSim.at<float>(3, 0), squaredError(10.0f, 20.0f));
+    EXPECT_EQ(maps.matInvadSim.at<float>(3, 7), squaredError(80.0f, 70.0f));
+    EXPECT_EQ(result.countedPixels, 64 * 2 - 2 * 8);
 }
 
 TEST(EvaluateView, AbsurdDisparitiesStayInsideTheMaps)
 {
-    ImageSize size(8, 8);
     cv::Mat view(8, 8, CV_32F, cv::Scalar(50)), dispA(8, 8, CV_32F, cv::Scalar(0)), dispB(8, 8, CV_32F);
     dispB.setTo(0.0f);
     dispA.col(0).setTo(3e9f);
@@ -166,11 +146,9 @@ TEST(EvaluateView, AbsurdDisparitiesStayInsideTheMaps)
     dispB.col(0).setTo(-3e9f);
     dispB.col(1).setTo(3e9f);
     dispB.col(2).setTo(-2147483520.0f);
-    ViewDetails details;
-    details.keepMaps = true;
-    evaluateView(view, dispA, dispB, &details);
-    EXPECT_EQ(cv::countNonZero(details.matValidSelf.colRange(0, 3)), 0);
-    EXPECT_EQ(cv::countNonZero(details.matValidInvad.colRange(0, 3)), 0);
+    const morvex::ViewMaps maps = withMaps(view, dispA, dispB).maps;
+    EXPECT_EQ(cv::countNonZero(maps.matValidSelf.colRange(0, 3)), 0);
+    EXPECT_EQ(cv::countNonZero(maps.matValidInvad.colRange(0, 3)), 0);
 }
 
 TEST(ErrorTerms, ValuesOfSinglePixels)
@@ -251,20 +229,16 @@ TEST(NormalizeMinMax, RescalesByOwnRangeAndKeepsNaN)
     cv::Mat c = row({2e6f, 3e6f});
     normalizeMinMax(c);
     EXPECT_EQ(c.at<float>(0, 0), 0.5f);
-}
 
-TEST(NormalizeMinMax, HandlesRowsThatAreNotContiguous)
-{
-    cv::Mat big = (cv::Mat_<float>(2, 3) << 1, 2, 9, 3, 5, 9);
-    cv::Mat roi = big(cv::Rect(0, 0, 2, 2));
-    normalizeMinMax(roi);
-    EXPECT_EQ(big.at<float>(1, 1), 1.0f);
-    EXPECT_EQ(big.at<float>(0, 2), 9.0f);
+    // A map without range becomes 0; the scan skips NaN, so this one has none.
+    cv::Mat withNaN = row({-4, std::nanf(""), -4});
+    normalizeMinMax(withNaN);
+    EXPECT_EQ(cv::countNonZero(withNaN), 0);
 }
 
 TEST(RenderMap, FixedAndAutomaticRange)
 {
-    const cv::Mat fixed = renderMap(row({1.0f, 0.0f, 0.5f, 2.0f, 1.18f, -0.006f}), false);
+    const cv::Mat fixed = morvex::renderMap(row({1.0f, 0.0f, 0.5f, 2.0f, 1.18f, -0.006f}), false);
     EXPECT_EQ(fixed.type(), CV_8U);
     EXPECT_EQ(fixed.at<uint8_t>(0, 0), 255);
     EXPECT_EQ(fixed.at<uint8_t>(0, 1), 0);
@@ -273,22 +247,21 @@ TEST(RenderMap, FixedAndAutomaticRange)
     EXPECT_EQ(fixed.at<uint8_t>(0, 4), 44);  // of 300.9 truncated
     EXPECT_EQ(fixed.at<uint8_t>(0, 5), 255); // of -1.53 truncated
 
-    const cv::Mat automatic = renderMap(row({3, 7, 5}), true);
+    const cv::Mat automatic = morvex::renderMap(row({3, 7, 5}), true);
     EXPECT_EQ(automatic.at<uint8_t>(0, 0), 0);
     EXPECT_GE(automatic.at<uint8_t>(0, 1), 254);
     EXPECT_EQ(automatic.at<uint8_t>(0, 2), 127);
 
     // Elements all above 1e5 are stretched from 1e5.
-    const cv::Mat high = renderMap(row({200000, 300000}), true);
+    const cv::Mat high = morvex::renderMap(row({200000, 300000}), true);
     EXPECT_EQ(high.at<uint8_t>(0, 0), 127);
 
-    const cv::Mat flat = renderMap(row({4, 4}), true);
+    const cv::Mat flat = morvex::renderMap(row({4, 4}), true);
     EXPECT_EQ(cv::countNonZero(flat), 0);
 }
 
 TEST(EvaluateView, PhaseLinesInOrderAndSameResult)
 {
-    ImageSize size(32, 16);
     cv::Mat view(16, 32, CV_32F), dispA(16, 32, CV_32F), dispB(16, 32, CV_32F);
     cv::RNG rng(7);
     rng.fill(view, cv::RNG::UNIFORM, 0, 255);
@@ -298,59 +271,40 @@ TEST(EvaluateView, PhaseLinesInOrderAndSameResult)
             dispB.at<float>(r, c) = c < 14 ? -3.0f : -7.0f;
         }
     const cv::Mat viewBefore = view.clone();
-    const float quiet = evaluateView(view, dispA, dispB);
+    const float quiet = morvex::evaluateView(view, dispA, dispB).error;
 
-    std::ostringstream captured;
-    std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
-    g_printPhases = true;
-    const float loud = evaluateView(view, dispA, dispB);
-    g_printPhases = false;
-    std::cout.rdbuf(saved);
+    std::vector<std::string> lines, windows;
+    morvex::ViewOptions options;
+    options.phaseLines = [&lines](const std::string& line) { lines.push_back(line); };
+    options.showMap = [&windows](const cv::Mat& image, const std::string& name) {
+        EXPECT_EQ(image.type(), CV_8UC1);
+        windows.push_back(name);
+    };
+    const float loud = morvex::evaluateView(view, dispA, dispB, options).error;
 
     EXPECT_EQ(quiet, loud);
     EXPECT_EQ(cv::norm(view, viewBefore, cv::NORM_INF), 0.0);
-    std::istringstream lines(captured.str());
-    std::string line;
-    std::vector<std::string> banners;
-    int timeLines = 0;
-    while (std::getline(lines, line)) {
-        if (line.rfind("Time: ", 0) == 0 && line.size() > 11 && line.substr(line.size() - 5) == "(sec)")
-            ++timeLines;
-        else
-            banners.push_back(line);
-    }
-    EXPECT_EQ(timeLines, 4);
-    EXPECT_EQ(banners, (std::vector<std::string>{"<<Preparation>>", "<<Self Similarity>>", "<<Weighting>>",
-                                                 "<<Pooling>>"}));
-    EXPECT_EQ(captured.str().substr(0, 16), "<<Preparation>>\n");
+    ASSERT_EQ(lines.size(), 8u);
+    for (size_t i = 1; i < 8; i += 2)
+        EXPECT_TRUE(lines[i].rfind("Time: ", 0) == 0 && lines[i].substr(lines[i].size() - 5) == "(sec)") << lines[i];
+    EXPECT_EQ((std::vector<std::string>{lines[0], lines[2], lines[4], lines[6]}),
+              (std::vector<std::string>{"<<Preparation>>", "<<Self Similarity>>", "<<Weighting>>", "<<Pooling>>"}));
+    EXPECT_EQ(windows, (std::vector<std::string>{"matSelfSim", "matInvadSim", "matSelfSim", "matInvadSim",
+                                                 "matSelfWeight", "matInvadWeight"}));
 }
 
 TEST(EvaluateView, EqualDisparitiesGiveZeroError)
 {
-    ImageSize size(40, 24);
     cv::Mat view(24, 40, CV_32F), disp(24, 40, CV_32F);
     cv::RNG rng(3);
     rng.fill(view, cv::RNG::UNIFORM, 0, 255);
     rng.fill(disp, cv::RNG::UNIFORM, -6, 6);
     disp.convertTo(disp, CV_32S);
     disp.convertTo(disp, CV_32F);
-    ViewDetails details;
-    EXPECT_EQ(evaluateView(view, disp, disp.clone(), &details), 0.0f);
-    EXPECT_EQ(details.disagreeingPixels, 0);
-    EXPECT_GT(details.countedTerms, 0);
-}
-
-TEST(NormalizeMinMax, MapWithoutRangeBecomesZero)
-{
-    cv::Mat flat = row({3, 3, 3});
-    normalizeMinMax(flat);
-    EXPECT_EQ(cv::countNonZero(flat), 0);
-
-    // The scan skips NaN, so this map has no range either: all 0.
-    cv::Mat withNaN = row({-4, std::nanf(""), -4});
-    normalizeMinMax(withNaN);
-    EXPECT_EQ(withNaN.at<float>(0, 1), 0.0f);
-    EXPECT_EQ(cv::countNonZero(withNaN), 0);
+    const morvex::ViewResult result = morvex::evaluateView(view, disp, disp.clone());
+    EXPECT_EQ(result.error, 0.0f);
+    EXPECT_EQ(result.disagreeingPixels, 0);
+    EXPECT_GT(result.countedPixels, 0);
 }
 
 namespace {
