@@ -15,5 +15,7 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/morvexConfigVersion
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvexConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/morvexConfigVersion.cmake
   DESTINATION ${MORVEX_CMAKE_INSTALL_DIR})
 
+# The prefix relative to the file, so that an installed tree can be moved.
+file(RELATIVE_PATH MORVEX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(cmake/morvex.pc.in ${CMAKE_CURRENT_BINARY_DIR}/morvex.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/morvex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
