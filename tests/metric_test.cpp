@@ -276,8 +276,9 @@ TEST(EvaluateView, PhaseLinesInOrderAndSameResult)
     std::vector<std::string> lines, windows;
     morvex::ViewOptions options;
     options.phaseLines = [&lines](const std::string& line) { lines.push_back(line); };
-    options.showMap = [&windows](const cv::Mat& image, const std::string& name) {
-        EXPECT_EQ(image.type(), CV_8UC1);
+    options.showMap = [&windows](const cv::Mat& map, const std::string& name, bool autoRange) {
+        EXPECT_EQ(map.type(), CV_32FC1);
+        EXPECT_EQ(autoRange, name.find("Weight") != std::string::npos);
         windows.push_back(name);
     };
     const float loud = morvex::evaluateView(view, dispA, dispB, options).error;

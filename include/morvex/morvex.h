@@ -111,9 +111,11 @@ struct PairResult {
 // "Time: 0.006(sec)", ... eight per view.
 using PhaseLines = std::function<void(const std::string& line)>;
 
-// Receives a map's display image (8-bit grey) and its window name:
-// "matSelfSim", "matInvadSim", "matSelfWeight", "matInvadWeight".
-using MapDisplay = std::function<void(const cv::Mat& image, const std::string& windowName)>;
+// Receives a map to show (CV_32F), its window name ("matSelfSim",
+// "matInvadSim", "matSelfWeight", "matInvadWeight") and whether it is shown
+// over its own range (the weights) or over 0..1 (the errors); renderMap
+// makes its display image.
+using MapDisplay = std::function<void(const cv::Mat& map, const std::string& windowName, bool autoRange)>;
 
 // What a view's computation does besides its result.
 struct ViewOptions {

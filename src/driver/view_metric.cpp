@@ -33,8 +33,8 @@ morvex::ViewOptions viewOptionsOfRun(std::ostream& phaseOutput)
     if (g_printPhases)
         options.phaseLines = [&phaseOutput](const std::string& line) { phaseOutput << line << std::endl; };
     if (g_showMaps)
-        options.showMap = [](const cv::Mat& image, const std::string& windowName) {
-            showInWindow(windowName, image);
+        options.showMap = [](const cv::Mat& map, const std::string& windowName, bool autoRange) {
+            showMap(map, windowName.c_str(), autoRange);
         };
     return options;
 }

@@ -150,7 +150,7 @@ bool smallDisparities(const std::array<float, 256>& disparity)
 void showMap(const ViewOptions& options, const cv::Mat& map, const char* windowName, bool autoRange)
 {
     if (options.showMap)
-        options.showMap(morvex::renderMap(map, autoRange), windowName);
+        options.showMap(map, windowName, autoRange);
 }
 
 // The phases after Preparation: feature maps, the pass over the rows, and
