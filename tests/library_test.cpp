@@ -133,24 +133,6 @@ TEST(DepthToDisparity, DegenerateCamerasGiveConstantMaps)
     EXPECT_EQ(cv::countNonZero(morvex::depthToDisparity(depthRow({0, 255}), samePositions, 'L') != 2.0f), 0);
 }
 
-TEST(DepthToDisparity, MatchesTheMatrixExpressionWithoutVectorCode)
-{
-    const morvex::Camera camera = morvex::Camera::fromText("37.5 913 41.25 880 1234.5 310.25 322.75 -3.5 6.25");
-    cv::Mat depth(48, 64, CV_8U);
-    cv::randu(depth, 0, 256);
-    for (char side : {'L', 'R'}) {
-        const morvex::DisparityMapping m = morvex::disparityMapping(camera, side);
-        cv::Mat depthF, dispF, dispI, expected;
-        cv::setUseOptimized(false);
-        depth.convertTo(depthF, CV_32F, 1.0, 0.0);
-        depthF.convertTo(dispF, CV_32F, m.scale, m.offset);
-        dispF.convertTo(dispI, CV_32S);
-        dispI.convertTo(expected, CV_32F);
-        cv::setUseOptimized(true);
-        EXPECT_EQ(cv::norm(morvex::depthToDisparity(depth, camera, side), expected, cv::NORM_INF), 0.0) << side;
-    }
-}
-
 TEST(Score, LogarithmOfTheMeanError)
 {
     EXPECT_EQ(morvex::formatFloat(morvex::combineViewErrors(0.01f, 0.01f)), "46.0517");
