@@ -25,7 +25,6 @@
 
 namespace {
 
-
 // The first line of a decoder's messages, without the image library's
 // wrapping: it reports its own decoders' exceptions as "imread_(...): can't
 // read data: OpenCV(...) file:line: error: (-2:...) WHAT in function ...".

@@ -2,7 +2,6 @@
 
 #include "metric/depth_row_pixel.h"
 
-
 #if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
 #define MORVEX_AVX2_ROWS 1
 // The AVX2 forms, in depth_rows_avx2.cpp.
