@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-std::string shellQuoted(const std::string& text)
+static std::string shellQuoted(const std::string& text)
 {
     std::string quoted = "'";
     for (char c : text)
@@ -34,22 +34,16 @@ std::string makeTempDir(const std::string& name)
     return dir.string();
 }
 
-ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment)
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& environment)
 {
     static int counter = 0;
     const std::string base = makeTempDir("run" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(program) + " " + quotedArgs + " >" +
-                                shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
+    std::string command = environment + " " + shellQuoted(program);
+    for (const std::string& arg : args)
+        command += " " + shellQuoted(arg);
+    command += " >" + shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
     const int raw = std::system(command.c_str());
     return {raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(base + "/out"), readFile(base + "/err")};
-}
-
-ToolRun runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& environment)
-{
-    std::string quoted;
-    for (const std::string& arg : args)
-        quoted += " " + shellQuoted(arg);
-    return runProgramShell(program, quoted, environment);
 }
 
 ToolRun runTool(const std::vector<std::string>& args, const std::string& environment)

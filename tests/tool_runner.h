@@ -21,10 +21,6 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
                    const std::string& environment = "");
 ToolRun runTool(const std::vector<std::string>& args, const std::string& environment = "");
 
-// The program with arguments already quoted for the shell.
-ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment = "");
-std::string shellQuoted(const std::string& text);
-
 // The arguments with `options` inserted before the argument at `at`.
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& options,
                               std::size_t at = 0);
