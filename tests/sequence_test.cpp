@@ -1,241 +1,295 @@
-// Sequence runs through the real binary: every frame's result equals a
-// single-pair run on the same frame, whatever the container and the number
-// of threads, and broken sequences fail with one line.
-#include "sample/scene.h"
+// Sequences: the frame sources give back the frames of raw YUV and Y4M files
+// and name the input and the fault when they cannot, and every frame of a run
+// of the built tool on a sequence has the result of a single-pair run on it,
+// whatever the container and the number of threads.
+#include "driver/frame_source.h"
+#include "driver/inputs.h"
 #include "tool_runner.h"
-#include "video_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <array>
+#include <climits>
 #include <filesystem>
-#include <fstream>
+#include <map>
+#include <regex>
+
+using nlohmann::json;
 
 namespace {
 
-constexpr int kWidth = 96, kHeight = 64, kFrames = 4;
-const std::array<const char*, 6> kNames = {"left", "right", "depth_left_a", "depth_right_a", "depth_left_b",
-                                           "depth_right_b"};
-
-std::array<cv::Mat, 6> frameImages(int frame)
+// The left views of frames 0 .. count-1 of a moving sample scene, of any size.
+std::vector<cv::Mat> leftViews(int width, int height, int count)
 {
-    const SampleScene s = makeSampleScene({kWidth, kHeight, 5, frame});
-    return {s.left, s.right, s.depthLeftA, s.depthRightA, s.depthLeftB, s.depthRightB};
+    std::vector<cv::Mat> views;
+    for (int f = 0; f < count; ++f)
+        views.push_back(makeSampleScene({width, height, 7, f}).left);
+    return views;
 }
 
-std::vector<cv::Mat> framesOf(int input)
+// Every frame, read back to front to exercise seeking, equals `expected`.
+void expectFrames(const std::string& path, const SequenceFormat& format, const std::vector<cv::Mat>& expected)
 {
-    std::vector<cv::Mat> frames;
-    for (int f = 0; f < kFrames; ++f)
-        frames.push_back(frameImages(f)[input]);
-    return frames;
-}
-
-std::string cameraFile(const std::string& dir)
-{
-    const std::string path = dir + "/camera.txt";
-    std::ofstream(path) << makeSampleScene({kWidth, kHeight, 5, 0}).cameraText;
-    return path;
-}
-
-// The per-view errors of a single-pair run on frame `frame`, with set A
-// taken from frame `frameA`.
-std::pair<double, double> singleFrameErrors(int frame, int frameA)
-{
-    const std::string dir = makeTempDir("single_" + std::to_string(frame) + "_" + std::to_string(frameA));
-    const auto images = frameImages(frame), imagesA = frameImages(frameA);
-    std::vector<std::string> args = {"--json"};
-    for (int i = 0; i < 6; ++i) {
-        args.push_back(dir + "/" + kNames[i] + ".png");
-        cv::imwrite(args.back(), i == 2 || i == 3 ? imagesA[i] : images[i]);
+    const auto source = FrameSource::open(path, kLeftView, format);
+    ASSERT_TRUE(source->isVideo());
+    ASSERT_EQ(source->frameCount(), static_cast<long long>(expected.size()));
+    for (long long f = source->frameCount() - 1; f >= 0; --f) {
+        const cv::Mat frame = source->readFrame(f);
+        EXPECT_TRUE(frame.type() == CV_8UC1 && cv::norm(frame, expected[f], cv::NORM_INF) == 0) << "frame " << f;
     }
-    args.push_back(cameraFile(dir));
-    const ToolRun run = runTool(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    const auto doc = nlohmann::json::parse(run.out);
-    return {doc["left"]["error"].get<double>(), doc["right"]["error"].get<double>()};
 }
 
-enum class Container { Yuv420, Yuv400, Y4m, Pattern, StillSetA };
+constexpr long long kOpenOnly = LLONG_MIN;
 
-// Writes the sequence in the container and returns the arguments.
-std::vector<std::string> writeSequence(Container container, const std::string& dir)
+// Opens the input and reads `frame`, which must throw InputError with `message`.
+void expectInputError(const std::string& path, const SequenceFormat& format, long long frame,
+                      const std::string& message)
 {
-    std::vector<std::string> args;
-    for (int i = 0; i < 6; ++i) {
-        const std::string base = dir + "/" + kNames[i];
-        switch (container) {
-        case Container::Yuv420:
-        case Container::StillSetA:
-            if (container == Container::StillSetA && (i == 2 || i == 3)) {
-                args.push_back(base + ".png");
-                cv::imwrite(args.back(), frameImages(0)[i]);
-                break;
-            }
-            args.push_back(base + ".yuv");
-            writeRawYuv(args.back(), framesOf(i), "420");
-            break;
-        case Container::Yuv400:
-            args.push_back(base + ".yuv");
-            writeRawYuv(args.back(), framesOf(i), "400");
-            break;
-        case Container::Y4m:
-            args.push_back(base + ".y4m");
-            writeY4m(args.back(), framesOf(i), "420", " F25:1 Ip A1:1 C420jpeg");
-            break;
-        case Container::Pattern:
-            args.push_back(base + "_%03d.png");
-            for (int f = 0; f < kFrames; ++f) {
-                char name[512];
-                std::snprintf(name, sizeof name, args.back().c_str(), f);
-                cv::imwrite(name, framesOf(i)[f]);
-            }
-            break;
-        }
+    try {
+        const auto source = FrameSource::open(path, kLeftView, format);
+        if (frame != kOpenOnly)
+            source->readFrame(frame);
+        ADD_FAILURE() << "no InputError; expected: " << message;
+    } catch (const InputError& error) {
+        EXPECT_EQ(error.what(), message);
     }
-    args.push_back(cameraFile(dir));
-    return args;
 }
-
-std::vector<std::string> withOptions(std::vector<std::string> args, std::initializer_list<std::string> options)
-{
-    args.insert(args.begin(), options);
-    return args;
-}
-
-struct SequenceCase {
-    Container container;
-    const char* yuvFormat;
-    const char* name;
-};
-
-class SequenceRun : public ::testing::TestWithParam<SequenceCase> {};
 
 } // namespace
 
-TEST_P(SequenceRun, EveryFrameEqualsItsSinglePairRunWithAnyThreadCount)
+TEST(FrameSource, RawYuvAndY4mOfEveryFormatAtEvenAndOddSizes)
 {
-    const SequenceCase c = GetParam();
-    const auto args = writeSequence(c.container, makeTempDir(std::string("seq_") + c.name));
-    for (const char* threads : {"1", "3"}) {
-        const ToolRun run = runTool(withOptions(
-            args, {"--json", "--threads", threads, "--size", "96x64", "--yuv-format", c.yuvFormat}));
-        ASSERT_EQ(run.status, 0) << run.err;
-        const auto doc = nlohmann::json::parse(run.out);
-        ASSERT_EQ(doc["frames"].size(), static_cast<size_t>(kFrames));
-        for (int f = 0; f < kFrames; ++f) {
-            const auto& frame = doc["frames"][f];
-            EXPECT_EQ(frame["frame"], f);
-            const auto expected = singleFrameErrors(f, c.container == Container::StillSetA ? 0 : f);
-            EXPECT_EQ(frame["error_left"].get<double>(), expected.first) << c.name << " frame " << f;
-            EXPECT_EQ(frame["error_right"].get<double>(), expected.second) << c.name << " frame " << f;
+    const std::string dir = makeTempDir("video");
+    // Y4M: header parameters and frame lines that change nothing; its header wins over the options.
+    const char* const cases[][3] = {{"420", nullptr, ""},
+                                    {"400", nullptr, ""},
+                                    {"422", nullptr, ""},
+                                    {"444", nullptr, ""},
+                                    {"420", " F25:1 Ip A1:1 C420jpeg", "FRAME"},
+                                    {"420", "", "FRAME Ip XCOMMENT=a"},
+                                    {"400", " Cmono", "FRAME Ib"},
+                                    {"422", " C422", "FRAME"},
+                                    {"444", " C444 Ip", "FRAME"}};
+    for (const auto& [format, header, frameLine] : cases)
+        for (const cv::Size size : {cv::Size(64, 48), cv::Size(63, 47)}) {
+            const std::vector<cv::Mat> frames = leftViews(size.width, size.height, 3);
+            const std::string path = dir + (header ? "/left.y4m" : "/left.YUV");
+            writeVideo(path, frames, format, header, frameLine);
+            expectFrames(path, header ? SequenceFormat{9, 9, "444"} : SequenceFormat{size.width, size.height, format},
+                         frames);
+        }
+}
+
+TEST(FrameSource, MessagesNameTheInputAndWhatIsWrong)
+{
+    const std::string d = makeTempDir("errors") + "/";
+    writeVideo(d + "left.yuv", leftViews(64, 48, 3), "420");
+    writeFile(d + "empty.yuv", "");
+    writeVideo(d + "one.y4m", leftViews(64, 48, 1), "420", "");
+    std::filesystem::create_directories(d + "dir.y4m");
+    const std::vector<cv::Mat> frames = leftViews(64, 48, 4);
+    for (int f : {0, 1, 3})
+        ASSERT_TRUE(cv::imwrite(d + "p_" + std::to_string(f) + ".png", frames[f]));
+    ASSERT_TRUE(cv::imwrite(d + "q_0.png", frames[0]) && cv::imwrite(d + "q_1.png", leftViews(32, 24, 1)[0]));
+
+    const std::string holds = "; the pattern holds 2 frames, numbers 0 to 1 (" + d + "p_0.png to " + d + "p_1.png)";
+    const std::string conversion = " is not a frame number; use one %d, %04d or the like (%% for a literal %)";
+    const struct {
+        std::string name;
+        int width, height; // --size
+        const char* yuvFormat;
+        long long frame;
+        std::string problem;
+    } cases[] = {
+        {"left.yuv", 0, 0, "420", kOpenOnly,
+         "raw YUV has no header, so its frame size is needed: give it with --size WxH"},
+        {"left.yuv", 60, 48, "420", kOpenOnly,
+         "is 13824 bytes, not a whole number of 60x48 4:2:0 frames of 4320 bytes; check --size and --yuv-format"},
+        {"left.yuv", 64, 48, "444", kOpenOnly,
+         "is 13824 bytes, not a whole number of 64x48 4:4:4 frames of 9216 bytes; check --size and --yuv-format"},
+        {"left.yuv", 64, 48, "411", kOpenOnly, "unknown YUV format '411'; --yuv-format takes 420, 400, 422 or 444"},
+        {"empty.yuv", 64, 48, "420", kOpenOnly, "is empty: it holds no frames"},
+        {"left.yuv", 64, 48, "420", 3, "has no frame 3; it holds 3 frames (0 to 2)"},
+        {"one.y4m", 0, 0, "420", 1, "has no frame 1; it holds 1 frame (frame 0)"},
+        {"none.yuv", 64, 48, "420", kOpenOnly, "no such file"},
+        {"dir.y4m", 0, 0, "420", kOpenOnly, "is a directory, not a file"},
+        {"p_%d.png", 0, 0, "420", 2, "has no frame 2: " + d + "p_2.png does not exist" + holds},
+        {"p_%d.png", 0, 0, "420", 3,
+         "has no frame 3: the files stop before " + d + "p_2.png, which does not exist" + holds},
+        {"p_%s.png", 0, 0, "420", kOpenOnly, "is a frame file pattern whose conversion '%s'" + conversion},
+        {"p_%d_%d.png", 0, 0, "420", kOpenOnly,
+         "is a frame file pattern with more than one conversion; use exactly one %d, %04d or the like (%% for a "
+         "literal %)"},
+    };
+    for (const auto& c : cases)
+        expectInputError(d + c.name, {c.width, c.height, c.yuvFormat}, c.frame,
+                         d + c.name + " (left view): " + c.problem);
+    expectInputError(d + "p_%d.png", {0, 0, "420", 2}, kOpenOnly,
+                     d + "p_%d.png (left view): holds no frames from 2 on: " + d + "p_2.png does not exist");
+    // A frame of another size names its own file.
+    expectInputError(d + "q_%d.png", {}, 1,
+                     d + "q_1.png (left view): is 32x24 but frame 0 of " + d + "q_%d.png is 64x48");
+
+    const std::string frame(64 * 48 * 3 / 2, 'x'), h = "YUV4MPEG2 W64 H48", bad = "has a bad YUV4MPEG2 header: ";
+    std::vector<std::pair<std::string, std::string>> y4m = {
+        {"YUV4MPEG W64 H48\n", "is not a YUV4MPEG2 (.y4m) file: it does not start with 'YUV4MPEG2 '"},
+        {h, bad + "no end of line within its first 65536 bytes"},
+        {"YUV4MPEG2 H48 C420\n", bad + "it gives no frame width (W)"},
+        {"YUV4MPEG2 W64\n", bad + "it gives no frame height (H)"},
+        {"YUV4MPEG2 W0 H48\n", bad + "'W0' is not a frame width from 1 to 1048576"},
+        {"YUV4MPEG2 W64 H4x8\n", bad + "'H4x8' is not a frame height from 1 to 1048576"},
+        {h + " C999\n", "has chroma format 'C999', which is not one of the supported 8-bit formats C420, C422, C444, "
+                        "C411, C444alpha and Cmono"},
+        {h + "\n", "has a YUV4MPEG2 header but no frames"},
+        {h + "\nFRAME\n" + frame + "FRAME\n" + frame.substr(10),
+         "frame 1 is truncated: it needs 4608 bytes of 64x48 planes but only 4598 remain"},
+        {h + "\nFRAME\n" + frame + "FRA", "frame 1 (at byte 4632) is truncated: its FRAME line has no end"},
+        {h + "\nFRAME\n" + frame + "xFRAME\n" + frame,
+         "frame 1 (at byte 4632) does not start with a FRAME line; do the header's W, H and C match the data?"}};
+    for (const std::string c : {"C420p10", "C444p12", "Cmono16", "C422p9"})
+        y4m.push_back({h + " " + c + "\nFRAME\n" + frame, "has " + c.substr(c.find_first_of("0123456789", 5)) +
+                                                              "-bit samples (" + c + "); only 8-bit Y4M is supported"});
+    for (const auto& [text, problem] : y4m) {
+        writeFile(d + "bad.y4m", text);
+        expectInputError(d + "bad.y4m", {}, kOpenOnly, d + "bad.y4m (left view): " + problem);
+    }
+}
+
+namespace {
+
+constexpr int kFrames = 4;
+
+// Input i (in command-line order, 0 to 5) of each frame of the moving scene.
+std::vector<cv::Mat> framesOf(int i)
+{
+    std::vector<cv::Mat> frames;
+    for (int f = 0; f < kFrames; ++f) {
+        const SampleScene s = makeSampleScene({96, 64, 5, f});
+        frames.push_back(std::array{s.left, s.right, s.depthLeftA, s.depthRightA, s.depthLeftB, s.depthRightB}[i]);
+    }
+    return frames;
+}
+
+// The per-view errors of a single-pair run on frame `frame`, with set A from frame `frameA`.
+std::pair<double, double> singleFrameErrors(int frame, int frameA)
+{
+    static std::map<std::pair<int, int>, std::pair<double, double>> known;
+    if (known.count({frame, frameA}) == 0) {
+        SampleScene scene = makeSampleScene({96, 64, 5, frame}), sceneA = makeSampleScene({96, 64, 5, frameA});
+        scene.depthLeftA = sceneA.depthLeftA;
+        scene.depthRightA = sceneA.depthRightA;
+        const json doc = json::parse(runTool(with(sceneArguments(makeTempDir("single"), scene), {"--json"})).out);
+        known[{frame, frameA}] = {doc["left"]["error"], doc["right"]["error"]};
+    }
+    return known[{frame, frameA}];
+}
+
+enum Container { kYuv420, kYuv400, kY4m, kPattern, kStillSetA };
+
+// Writes the sequence in the container into a fresh directory; the arguments that score it.
+std::vector<std::string> writeSequence(Container container, const std::string& name)
+{
+    const std::string dir = makeTempDir(name);
+    std::vector<std::string> args;
+    for (int i = 0; i < 6; ++i) {
+        const std::string base = dir + "/" + std::to_string(i);
+        if (container == kStillSetA && (i == 2 || i == 3)) { // 16 bits, of which the high 8 count
+            cv::Mat deep;
+            framesOf(i)[0].convertTo(deep, CV_16U, 256.0);
+            args.push_back(base + ".png");
+            cv::imwrite(args.back(), deep + 255);
+        } else if (container == kPattern) {
+            args.push_back(base + "_100%%_%03d.png"); // "%%" for a % in the names
+            for (int f = 0; f < kFrames; ++f)
+                cv::imwrite(cv::format(args.back().c_str(), f), framesOf(i)[f]);
+        } else {
+            args.push_back(base + (container == kY4m ? ".y4m" : ".yuv"));
+            writeVideo(args.back(), framesOf(i), container == kYuv400 ? "400" : "420",
+                       container == kY4m ? " F25:1 Ip A1:1 C420jpeg" : nullptr);
+        }
+    }
+    args.push_back(dir + "/camera.txt");
+    writeFile(args.back(), makeSampleScene({96, 64, 5, 0}).cameraText);
+    return with(args, {"--size", "96x64", "--yuv-format", container == kYuv400 ? "400" : "420"});
+}
+
+} // namespace
+
+TEST(SequenceRun, EveryFrameEqualsItsSinglePairRunInEveryContainerWithAnyThreadCount)
+{
+    for (const Container container : {kYuv420, kYuv400, kY4m, kPattern, kStillSetA}) {
+        const auto args = writeSequence(container, "sequence");
+        for (const char* threads : {"1", "3"}) {
+            const ToolRun run = runTool(with(args, {"--json", "--threads", threads}));
+            ASSERT_EQ(run.status, 0) << run.err;
+            const std::string warning = "morvex: warning: " + args[6] +
+                                        " (depth map of the left view, set A) has more "
+                                        "than 8 bits per sample; only the high 8 bits are used\n";
+            EXPECT_EQ(run.err, container == kStillSetA ? warning : "");
+            const json doc = json::parse(run.out);
+            ASSERT_EQ(doc["frames"].size(), static_cast<size_t>(kFrames));
+            for (int f = 0; f < kFrames; ++f) {
+                const auto expected = singleFrameErrors(f, container == kStillSetA ? 0 : f);
+                EXPECT_EQ(doc["frames"][f]["frame"], f);
+                EXPECT_EQ(doc["frames"][f]["error_left"].get<double>(), expected.first) << container << ", " << f;
+                EXPECT_EQ(doc["frames"][f]["error_right"].get<double>(), expected.second) << container << ", " << f;
+            }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, SequenceRun,
-                         ::testing::Values(SequenceCase{Container::Yuv420, "420", "yuv420"},
-                                           SequenceCase{Container::Yuv400, "400", "yuv400"},
-                                           SequenceCase{Container::Y4m, "420", "y4m"},
-                                           SequenceCase{Container::Pattern, "420", "pattern"},
-                                           SequenceCase{Container::StillSetA, "420", "still_set_a"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SequenceOutput, FrameLinesThenThePooledLinesInTheSingleRunShape)
+TEST(SequenceRun, FrameLinesThenThePooledLinesAndACsvFile)
 {
-    const auto args = writeSequence(Container::Yuv420, makeTempDir("text"));
-    const ToolRun run = runTool(withOptions(args, {"--size", "96x64", "--first", "1", "--frames", "2"}));
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::istringstream lines(run.out);
-    std::string line;
-    std::vector<std::string> all;
-    while (std::getline(lines, line))
-        all.push_back(line);
-    ASSERT_EQ(all.size(), 5u) << run.out;
-    EXPECT_EQ(all[0].rfind("Frame 1: MORVEX Score: ", 0), 0u);
-    EXPECT_EQ(all[1].rfind("Frame 2: MORVEX Score: ", 0), 0u);
-    EXPECT_EQ(all[2].rfind("MORVEX Score: ", 0), 0u);
-    EXPECT_EQ(all[3].rfind("Computational Time: ", 0), 0u);
-    EXPECT_EQ(all[4], "");
-    EXPECT_EQ(run.err, ""); // no progress line when stderr is not a terminal
+    const auto args = writeSequence(kYuv420, "text");
+    const ToolRun run = runTool(with(args, {"--first", "1", "--frames", "2"}));
+    EXPECT_TRUE(run.status == 0 && run.err.empty()) << run.err; // no progress line when stderr is not a terminal
+    const std::string score = "MORVEX Score: [0-9.]+\n";
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("Frame 1: " + score + "Frame 2: " + score + score +
+                                                     "Computational Time: [0-9.e-]+\\(sec\\)\n\n")))
+        << run.out;
 
     const std::string csv = makeTempDir("csv") + "/frames.csv";
-    const ToolRun withCsv = runTool(withOptions(args, {"--size", "96x64", "--csv", csv, "--quiet"}));
-    ASSERT_EQ(withCsv.status, 0) << withCsv.err;
-    std::ifstream in(csv);
-    std::getline(in, line);
-    EXPECT_EQ(line, "frame,score,error_left,error_right");
-    int rows = 0;
-    while (std::getline(in, line))
-        ++rows;
-    EXPECT_EQ(rows, kFrames);
-}
+    ASSERT_EQ(runTool(with(args, {"--csv", csv, "--quiet"})).status, 0);
+    const std::string rows = readFile(csv);
+    EXPECT_EQ(rows.rfind("frame,score,error_left,error_right\n0,", 0), 0u) << rows;
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), kFrames + 1) << rows;
 
-TEST(SequenceOutput, PooledScoreStaysFiniteWhenOneFrameIsPerfect)
-{
-    const std::string dir = makeTempDir("perfect");
-    auto args = writeSequence(Container::Yuv420, dir);
-    // Frame 0 of set B becomes set A's: that frame is perfect.
+    // Frame 0 of set B made set A's: that frame is perfect, the whole sequence still has a score.
     for (int i : {4, 5}) {
         std::vector<cv::Mat> frames = framesOf(i);
-        frames[0] = frameImages(0)[i - 2];
-        writeRawYuv(args[i], frames, "420");
+        frames[0] = framesOf(i - 2)[0];
+        writeVideo(args[i + 4], frames, "420");
     }
-    const ToolRun run = runTool(withOptions(args, {"--json", "--size", "96x64"}));
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto doc = nlohmann::json::parse(run.out);
+    const json doc = json::parse(runTool(with(args, {"--json"})).out);
     EXPECT_EQ(doc["frames"][0]["score_text"], "inf");
     EXPECT_TRUE(doc["frames"][0]["score"].is_null());
     EXPECT_TRUE(doc["pooled"]["score"].is_number());
     EXPECT_NE(doc["pooled"]["worst_frame"], 0);
 }
 
-TEST(SequenceErrors, BrokenSequencesFailWithOneLine)
+TEST(SequenceRun, BrokenSequencesFailWithOneLine)
 {
-    const std::string dir = makeTempDir("errors");
-    const auto args = writeSequence(Container::Yuv420, dir);
-
-    const std::string shortDir = makeTempDir("errors_short");
-    auto truncated = writeSequence(Container::Yuv420, shortDir);
-    std::filesystem::resize_file(truncated[1], std::filesystem::file_size(truncated[1]) - 100);
-
-    const std::string deepDir = makeTempDir("errors_deep");
-    auto deep = writeSequence(Container::Y4m, deepDir);
-    {
-        std::ofstream out(deep[4], std::ios::binary);
-        out << "YUV4MPEG2 W96 H64 C420p10\nFRAME\n" << std::string(96 * 64 * 3, '\0');
+    const auto args = writeSequence(kYuv420, "errors"), deep = writeSequence(kY4m, "deep");
+    const auto truncated = writeSequence(kYuv420, "short"), pattern = writeSequence(kPattern, "pattern");
+    std::filesystem::resize_file(truncated[5], std::filesystem::file_size(truncated[5]) - 100);
+    writeFile(deep[8], "YUV4MPEG2 W96 H64 C420p10\nFRAME\n" + std::string(96 * 64 * 3, '\0'));
+    std::filesystem::remove(cv::format(pattern[7].c_str(), 2));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {truncated, "1.yuv (right view): is 36764 bytes, not a whole number of 96x64 4:2:0 frames"},
+        {with(args, {"--frames", "9"}), "0.yuv (left view): has no frame 8; it holds 4 frames (0 to 3)"},
+        {deep, "4.y4m (depth map of the left view, set B): has 10-bit samples"},
+        {with(pattern, {"--frames", "4"}),
+         "3_100%%_%03d.png (depth map of the right view, set A): has no frame 3: the files"}};
+    for (const auto& [arguments, mentions] : cases) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_TRUE(failsWithOneLine(run, "morvex: /"));
+        EXPECT_NE(run.err.find(mentions), std::string::npos) << run.err;
     }
-
-    const std::string patternDir = makeTempDir("errors_pattern");
-    auto pattern = writeSequence(Container::Pattern, patternDir);
-    char missing[512];
-    std::snprintf(missing, sizeof missing, pattern[3].c_str(), 2);
-    std::filesystem::remove(missing);
-
-    const struct {
-        std::vector<std::string> args;
-        std::string mentions;
-    } cases[] = {
-        {withOptions(truncated, {"--size", "96x64"}), "right.yuv (right view): is"},
-        {withOptions(args, {"--size", "90x64"}), "not a whole number"},
-        {args, "--size"},
-        {withOptions(args, {"--size", "96x64", "--frames", "9"}), "has no frame 8; it holds 4 frames (0 to 3)"},
-        {withOptions(args, {"--size", "96x64", "--first", "4"}), "has no frame 4; it holds 4 frames (0 to 3)"},
-        {withOptions(deep, {"--size", "96x64"}), "depth map of the left view, set B"},
-        {withOptions(pattern, {"--frames", "4"}), "depth map of the right view, set A"},
-    };
-    for (const auto& c : cases) {
-        const ToolRun run = runTool(c.args);
-        EXPECT_EQ(run.status, 1) << c.mentions;
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("morvex: ", 0), 0u) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
+    for (const auto& option : {std::vector<std::string>{"--phases"}, {"--show-maps"}, {"--save-maps", "maps"}}) {
+        const ToolRun run = runTool(with(args, option));
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')),
+                  "morvex: " + option[0] + " works on single stereo pairs only, not on sequences");
     }
-
-    const ToolRun phases = runTool(withOptions(args, {"--size", "96x64", "--phases"}));
-    EXPECT_EQ(phases.status, 2);
-    EXPECT_NE(phases.err.find("--phases"), std::string::npos);
 }

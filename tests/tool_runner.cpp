@@ -1,14 +1,12 @@
 #include "tool_runner.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
 
-std::string shellQuoted(const std::string& text)
+static std::string shellQuoted(const std::string& text)
 {
     std::string quoted = "'";
     for (char c : text)
@@ -19,51 +17,53 @@ std::string shellQuoted(const std::string& text)
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-ToolRun runProgramShell(const std::string& program, const std::string& quotedArgs, const std::string& environment)
+void writeFile(const std::string& path, const std::string& bytes)
 {
-    static int counter = 0;
-    const std::string base = makeTempDir("run" + std::to_string(counter++));
-    const std::string command = environment + " " + shellQuoted(program) + " " + quotedArgs + " >" +
-                                shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
-    ToolRun run;
-    const int raw = std::system(command.c_str());
-    if (raw != -1 && WIFEXITED(raw))
-        run.status = WEXITSTATUS(raw);
-    run.out = readFile(base + "/out");
-    run.err = readFile(base + "/err");
-    return run;
-}
-
-ToolRun runToolShell(const std::string& quotedArgs, const std::string& environment)
-{
-    return runProgramShell(MORVEX_BINARY, quotedArgs, environment);
-}
-
-ToolRun runProgram(const std::string& binary, const std::vector<std::string>& args)
-{
-    std::string quoted;
-    for (const std::string& arg : args)
-        quoted += " " + shellQuoted(arg);
-    return runProgramShell(binary, quoted, "");
-}
-
-ToolRun runTool(const std::vector<std::string>& args)
-{
-    return runProgram(MORVEX_BINARY, args);
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string makeTempDir(const std::string& name)
 {
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                      ("morvex_" + std::to_string(::getpid()) + "_" + name);
+    const std::filesystem::path dir =
+        std::filesystem::path(::testing::TempDir()) / ("morvex_" + std::to_string(::getpid()) + "_" + name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
+}
+
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& environment)
+{
+    static int counter = 0;
+    const std::string base = makeTempDir("run" + std::to_string(counter++));
+    std::string command = environment + " " + shellQuoted(program);
+    for (const std::string& arg : args)
+        command += " " + shellQuoted(arg);
+    command += " >" + shellQuoted(base + "/out") + " 2>" + shellQuoted(base + "/err") + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return {raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(base + "/out"), readFile(base + "/err")};
+}
+
+ToolRun runTool(const std::vector<std::string>& args, const std::string& environment)
+{
+    return runProgram(MORVEX_BINARY, args, environment);
+}
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& options, std::size_t at)
+{
+    args.insert(args.begin() + static_cast<std::ptrdiff_t>(at), options.begin(), options.end());
+    return args;
+}
+
+::testing::AssertionResult failsWithOneLine(const ToolRun& run, const std::string& start)
+{
+    if (run.status == 1 && run.out.empty() && std::count(run.err.begin(), run.err.end(), '\n') == 1 &&
+        run.err.rfind(start, 0) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << run.status << ", output '" << run.out << "', error '"
+                                         << run.err << "', not one line starting '" << start << "'";
 }
 
 std::vector<std::string> sceneArguments(const std::string& dir, const SampleScene& scene)
@@ -74,4 +74,22 @@ std::vector<std::string> sceneArguments(const std::string& dir, const SampleScen
                              "depth_right_b.png", "camera.txt"})
         args.push_back(dir + "/" + name);
     return args;
+}
+
+void writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, const std::string& format,
+                const char* y4mHeader, const std::string& frameLine)
+{
+    const int width = frames[0].cols, height = frames[0].rows;
+    const std::size_t chroma = format == "400" ? 0
+                                               : 2 * std::size_t(format == "444" ? width : (width + 1) / 2) *
+                                                     (format == "420" ? (height + 1) / 2 : height);
+    std::ofstream out(path, std::ios::binary);
+    if (y4mHeader)
+        out << "YUV4MPEG2 W" << width << " H" << height << y4mHeader << "\n";
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        if (y4mHeader)
+            out << frameLine << "\n";
+        out.write(reinterpret_cast<const char*>(frames[f].data), static_cast<std::streamsize>(frames[f].total()));
+        out << std::string(chroma, static_cast<char>(40 + f));
+    }
 }

@@ -1,83 +1,115 @@
-"""morvex.score() gives the command line's numbers for the same images."""
+"""morvex.score() gives the command line's numbers for the same images, to
+the bit, on arrays of any memory layout and on many threads at once;
+evaluate_view and depth_to_disparity give its views, and worked numbers."""
+
+import concurrent.futures
+import json
+import random
 
 import numpy as np
 import pytest
 
 import morvex
-from conftest import command_line_json
+from conftest import outcome, run_tool, write_pair
 
 
-def assert_same_result(result, expected):
-    assert result.score_text == expected["score_text"]
-    if expected["score"] is None:
-        assert not np.isfinite(result.score)
-    else:
-        assert np.float32(expected["score"]) == result.score
-    for view, fields in ((result.left, expected["left"]), (result.right, expected["right"])):
-        assert np.float32(fields["error"]) == view.error
-        assert view.counted_pixels == fields["counted_pixels"]
-        assert view.disagreeing_pixels == fields["disagreeing_pixels"]
-
-
-@pytest.mark.parametrize("size", [(96, 64), (130, 74)])
-def test_scene_frames_score_as_on_the_command_line(make_scene, tmp_path, size):
+@pytest.mark.parametrize("size, frame, identical, camera", [  # the camera as a path, as values and as a morvex.Camera
+    ((96, 64), 0, False, lambda scene: str(scene.camera_path)),
+    ((130, 74), 1, False, lambda scene: np.array(scene.camera_values)),
+    ((96, 64), 1, True, lambda scene: morvex.Camera(*scene.camera_values))])
+def test_scene_frames_score_as_on_the_command_line(make_scene, tmp_path, size, frame, identical, camera):
     scene = make_scene(*size)
-    for k in range(2):
-        images = scene.frames(k)
-        result = morvex.score(*images, scene.camera_path)
-        assert_same_result(result, command_line_json(tmp_path, images, scene.camera_path))
-        assert np.isfinite(result.score) and result.left.disagreeing_pixels > 0
+    images = scene.frames(frame)
+    if identical:
+        images[4:] = images[2:4]
+    run = run_tool("--json", *write_pair(tmp_path, images), scene.camera_path)
+    assert run.returncode == 0, run.stderr
+    expected = json.loads(run.stdout)
+    result = morvex.score(*images, camera(scene))
+    assert result.score_text == expected["score_text"]
+    assert result.score == (float("inf") if identical else np.float32(expected["score"]))
+    for view, fields in ((result.left, expected["left"]), (result.right, expected["right"])):
+        assert (view.error, view.counted_pixels, view.disagreeing_pixels) == \
+            (np.float32(fields["error"]), fields["counted_pixels"], fields["disagreeing_pixels"])
+    assert (result.left.disagreeing_pixels == 0) == identical
+    # Rows with gaps between them are used in place, a negative row step is copied: the same result.
+    padded = [np.pad(image, ((0, 0), (5, 8)))[:, 5:-8] for image in images]
+    upside_down = [np.ascontiguousarray(image[::-1])[::-1] for image in images]
+    for laid_out in (padded, upside_down):
+        assert outcome(morvex.score(*laid_out, scene.camera_path)) == outcome(result)
 
 
-def test_identical_sets_score_inf(make_scene, tmp_path):
-    left, right, depth_left, depth_right, _, _ = make_scene(96, 64).frames(0)
-    images = [left, right, depth_left, depth_right, depth_left, depth_right]
-    result = morvex.score(*images, make_scene(96, 64).camera_path)
-    assert result.score == float("inf") and result.score_text == "inf"
-    assert result.left.error == 0.0 and result.right.disagreeing_pixels == 0
-    assert_same_result(result, command_line_json(tmp_path, images, make_scene(96, 64).camera_path))
+def test_threads_give_the_results_of_one_thread(make_scene):
+    calls = []  # score and conversion calls on frames of three sizes, with the scene's camera and another one
+    for size in ((96, 64), (130, 74), (64, 48)):
+        scene = make_scene(*size)
+        camera = morvex.Camera.from_file(scene.camera_path)
+        values = [camera.near_depth_left, camera.far_depth_left, camera.near_depth_right, camera.far_depth_right,
+                  camera.focal_length * 1.5, camera.principal_point_left + 2, camera.principal_point_right - 1,
+                  camera.position_left, camera.position_right]
+        for camera in (camera, values):
+            for k in range(2):
+                calls.append((morvex.score, (*scene.frames(k), camera)))
+                calls.append((morvex.depth_to_disparity, (scene.frames(k)[4], camera, "R")))
+
+    def call_outcome(i):
+        result = calls[i][0](*calls[i][1])
+        return result.tobytes() if isinstance(result, np.ndarray) else outcome(result)
+
+    expected = [call_outcome(i) for i in range(len(calls))]
+    order = list(range(len(calls))) * 3
+    random.Random(5).shuffle(order)
+    with concurrent.futures.ThreadPoolExecutor(max_workers=6) as pool:
+        for i, result in zip(order, pool.map(call_outcome, order)):
+            assert result == expected[i], calls[i]
+    assert expected[0] != expected[4]  # the second camera does change the results
 
 
-def test_every_form_of_the_camera_gives_the_same_result(make_scene):
-    scene = make_scene(96, 64)
-    images = scene.frames(1)
-    values = scene.camera_values
-    results = [
-        morvex.score(*images, camera)
-        for camera in (str(scene.camera_path), scene.camera_path, morvex.Camera.from_file(scene.camera_path),
-                       values, tuple(values), np.array(values), morvex.Camera(*values))
-    ]
-    for result in results[1:]:
-        assert repr(result) == repr(results[0])
-        assert (result.score, result.left.error, result.right.error) == \
-            (results[0].score, results[0].left.error, results[0].right.error)
+def worked_example(disparity_step):
+    """The search's worked row at columns 8..15 of an 8x64 frame: pixel 11 has disparity 2 in set A and 0 in set B.
+    A disparity step of both sets right of it (columns 16 on) puts pixel 11 on a disparity edge."""
+    view, disp_a, disp_b = (np.zeros((8, 64), np.float32) for _ in range(3))
+    view[:, 8:16] = [10, 20, 30, 40, 50, 60, 70, 80]
+    disp_a[:, 8:16] = [0, 0, 0, 2, 0, 0, 0, 0]
+    disp_b[:, 8:16] = [0, 0, 0, 0, 1, 1, 0, 0]
+    if disparity_step:
+        disp_a[:, 16:] = disp_b[:, 16:] = 40
+    return view, disp_a, disp_b
 
 
-def layouts(image):
-    """The same pixels in other memory layouts: rows with padding between them
-    (shared as they are), and layouts a cv::Mat cannot share (copied)."""
-    padded = np.zeros((image.shape[0], image.shape[1] + 13), image.dtype)
-    padded[:, 5 : 5 + image.shape[1]] = image
-    upside_down = np.ascontiguousarray(image[::-1])
-    read_only = image.copy()
-    read_only.setflags(write=False)
-    every_other = np.repeat(image, 2, axis=1)
-    return {
-        "padded rows": padded[:, 5 : 5 + image.shape[1]],
-        "negative row step": upside_down[::-1],
-        "column order": np.asfortranarray(image),
-        "every other column": every_other[:, ::2],
-        "read-only": read_only,
-    }
+@pytest.mark.parametrize("disparity_step, self_value, invading_value", [
+    (False, 60.0, 20.0),         # one sample each
+    (True, 51.5536, 26.6667),    # two more correction steps at an edge
+])
+def test_worked_example(disparity_step, self_value, invading_value):
+    result = morvex.evaluate_view(*worked_example(disparity_step), maps=True)
+    maps = result.maps
+    # An error is ((view - synthesised) / 255)^2; the view is 40 at pixel 11.
+    assert 40 + 255 * np.sqrt(maps["matSelfSim"][:, 11]) == pytest.approx([self_value] * 8, abs=1e-4)
+    assert 40 - 255 * np.sqrt(maps["matInvadSim"][:, 11]) == pytest.approx([invading_value] * 8, abs=1e-4)
+    assert (maps["matValidSelf"][:, 11] == 1).all() and (maps["matValidInvad"][:, 11] == 1).all()
+    # Pixels with equal disparities keep their value and count, with error 0.
+    assert (maps["matSelfSim"][:, :11] == 0).all() and (maps["matValidSelf"][:, :11] == 1).all()
+    assert result.disagreeing_pixels == 3 * 8  # columns 11, 12 and 13 of each row
+    # Disparities that send every pixel out of the frame leave nothing to compare: error nan.
+    view, disp_a, _ = worked_example(disparity_step)
+    nothing = morvex.evaluate_view(view, disp_a + 1000, disp_a - 1000)
+    assert np.isnan(nothing.error) and nothing.counted_pixels == 0
 
 
-def test_memory_layout_does_not_change_the_result(make_scene):
-    scene = make_scene(96, 64)
-    images = scene.frames(0)
-    expected = morvex.score(*images, scene.camera_path)
-    for name in layouts(images[0]):
-        laid_out = [layouts(image)[name] for image in images]
-        assert all(np.array_equal(a, b) for a, b in zip(laid_out, images))
-        result = morvex.score(*laid_out, scene.camera_path)
-        assert (result.score, result.left.error, result.right.error, result.left.counted_pixels) == \
-            (expected.score, expected.left.error, expected.right.error, expected.left.counted_pixels), name
+def test_views_of_converted_depth_maps_are_the_views_of_the_score(make_scene):
+    scene = make_scene(130, 74)
+    left, right, depth_left_a, depth_right_a, depth_left_b, depth_right_b = scene.frames(1)
+    camera = morvex.Camera.from_file(scene.camera_path)
+    # Gain = focal length x baseline, -5; 255 stands for the near depth.
+    assert morvex.depth_to_disparity(np.array([[0, 255]], np.uint8), (50, 500, 50, 500, 320, 319.5, 319.5, 0, 10),
+                                     "L").tolist() == [[-3, -32]]
+    pair = morvex.score(left, right, depth_left_a, depth_right_a, depth_left_b, depth_right_b, camera)
+    for side, view, depth_a, depth_b, expected in (("L", left, depth_left_a, depth_left_b, pair.left),
+                                                    ("R", right, depth_right_a, depth_right_b, pair.right)):
+        result = morvex.evaluate_view(view.astype(np.float32), morvex.depth_to_disparity(depth_a, camera, side),
+                                      morvex.depth_to_disparity(depth_b, camera, side), maps=side == "L")
+        assert (result.error, result.counted_pixels, result.disagreeing_pixels) == \
+            (expected.error, expected.counted_pixels, expected.disagreeing_pixels)
+        assert result.maps is None if side == "R" else \
+            all(array.shape == (74, 130) and array.dtype == np.float32 for array in result.maps.values())

@@ -1,0 +1,197 @@
+// The built tool's command line, run end to end on generated scenes: what it
+// prints, its options wherever they stand, and the command lines it refuses.
+#include "tool_runner.h"
+#include "version.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string scoreText(const std::string& out)
+{
+    std::smatch match;
+    return std::regex_search(out, match, std::regex("^MORVEX Score: (.*)\n")) ? match[1].str() : "(none)";
+}
+
+std::string maskTime(const std::string& out)
+{
+    return std::regex_replace(out, std::regex("Time: [^(]*\\(sec\\)"), "Time: T(sec)");
+}
+
+const std::string kSynopsis =
+    "morvex [OPTIONS] LEFT_VIEW RIGHT_VIEW DEPTH_LEFT_A DEPTH_RIGHT_A DEPTH_LEFT_B DEPTH_RIGHT_B CAMERA_FILE\n";
+
+class CommandLine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        flawed = sceneArguments(makeTempDir("flawed"), makeSampleScene({160, 120, 11, 0}));
+        SampleScene scene = makeSampleScene({160, 120, 11, 0});
+        scene.depthLeftB = scene.depthLeftA;
+        scene.depthRightB = scene.depthRightA;
+        identical = sceneArguments(makeTempDir("identical"), scene);
+    }
+    static inline std::vector<std::string> flawed, identical;
+};
+
+} // namespace
+
+TEST_F(CommandLine, TextAndJsonCarryTheScoreOfTheTwoViewErrors)
+{
+    const ToolRun text = runTool(flawed);
+    EXPECT_TRUE(text.status == 0 && text.err.empty()) << text.err;
+    const std::regex lines("MORVEX Score: [0-9]+(\\.[0-9]+)?\nComputational Time: [0-9.e-]+\\(sec\\)\n\n");
+    EXPECT_TRUE(std::regex_match(text.out, lines)) << text.out;
+
+    // File names need not be UTF-8: stray bytes become U+FFFD, and the JSON stays valid.
+    std::vector<std::string> args = flawed;
+    args[0] = fs::path(flawed[0]).parent_path() / "left_\xff\xfe.png";
+    fs::copy_file(flawed[0], args[0], fs::copy_options::overwrite_existing);
+    const ToolRun run = runTool(with(args, {"--json"}));
+    ASSERT_TRUE(run.status == 0 && run.err.empty()) << run.err;
+    const json doc = json::parse(run.out); // strict: throws on anything RFC 8259 does not allow
+    EXPECT_EQ(doc.at("score_text"), scoreText(text.out));
+    // 20 ln(1 / sqrt(mean of the two errors)).
+    const double left = doc.at("left").at("error"), right = doc.at("right").at("error");
+    EXPECT_NEAR(doc.at("score").get<double>(), 20.0 * std::log(1.0 / std::sqrt((left + right) / 2)), 1e-4);
+    EXPECT_GT(doc.at("right").at("disagreeing_pixels").get<int>(), 0);
+    EXPECT_LE(doc.at("left").at("disagreeing_pixels"), doc.at("left").at("counted_pixels"));
+    EXPECT_EQ(doc.at("inputs").at("left_view"), (fs::path(flawed[0]).parent_path() / "left_\uFFFD\uFFFD.png").string());
+}
+
+TEST_F(CommandLine, OptionsThatKeepTheOutputKeepItWhereverTheyStand)
+{
+    const std::string expected = maskTime(runTool(flawed).out);
+    for (const std::vector<std::string>& option :
+         {std::vector<std::string>{"--min-score", "-1000"}, {"--save-maps", makeTempDir("maps_kept")}, {}})
+        for (const std::size_t at : {0, 3, 7, 9}) { // 9: after two ignored extra arguments
+            const ToolRun run = runTool(with(at < 9 ? flawed : with(flawed, {"extra", "/nonexistent"}, 7), option, at));
+            EXPECT_TRUE(run.status == 0 && run.err.empty()) << run.err;
+            EXPECT_EQ(maskTime(run.out), expected) << option.size() << " option words at " << at;
+        }
+}
+
+TEST_F(CommandLine, ScoreIsInfiniteForIdenticalSets)
+{
+    EXPECT_EQ(scoreText(runTool(identical).out), "inf");
+    const json doc = json::parse(runTool(with(identical, {"--json"})).out);
+    EXPECT_TRUE(doc.at("score").is_null());
+    EXPECT_EQ(doc.at("score_text"), "inf");
+    EXPECT_EQ(doc.at("left").at("disagreeing_pixels"), 0);
+}
+
+TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
+{
+    std::string expected;
+    for (int view = 0; view < 2; ++view)
+        for (const char* banner : {"<<Preparation>>", "<<Self Similarity>>", "<<Weighting>>", "<<Pooling>>"})
+            expected += banner + std::string("\nTime: T(sec)\n");
+    EXPECT_EQ(maskTime(runTool(with(flawed, {"--phases"})).out), expected + maskTime(runTool(flawed).out));
+    // With --json the phases go to the standard error and the output stays one document.
+    const ToolRun run = runTool(with(flawed, {"--phases", "--json"}));
+    EXPECT_NO_THROW(json::parse(run.out));
+    EXPECT_EQ(maskTime(run.err), expected);
+}
+
+TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
+{
+    for (const bool same : {false, true}) {
+        const std::string dir = makeTempDir("maps") + "/nested/maps";
+        ASSERT_EQ(runTool(with(same ? identical : flawed, {"--save-maps", dir}, 5)).status, 0);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 10);
+        for (const std::string view : {"left", "right"}) {
+            SCOPED_TRACE(view + (same ? " of identical sets" : ""));
+            const cv::Mat image = cv::imread((same ? identical : flawed)[view == "right"], cv::IMREAD_UNCHANGED);
+            for (const char* map : {"_matSelfSim", "_matInvadSim", "_matSelfWeight", "_matInvadWeight"}) {
+                const cv::Mat written = cv::imread(dir + "/" + view + map + ".png", cv::IMREAD_UNCHANGED);
+                ASSERT_TRUE(written.type() == CV_8UC1 && written.size() == image.size()) << map;
+                const bool errors = std::string(map).find("Sim") != std::string::npos;
+                EXPECT_EQ(same && errors ? cv::countNonZero(written) : 0, 0) << map << ": identical sets, no error";
+            }
+            const cv::Mat heat = cv::imread(dir + "/" + view + "_heatmap.png", cv::IMREAD_UNCHANGED);
+            ASSERT_TRUE(heat.type() == CV_8UC3 && heat.size() == image.size());
+            int coloured = 0, notTheView = 0; // plasma has no grey: grey pixels must be the view at half brightness
+            for (int r = 0; r < heat.rows; ++r)
+                for (int c = 0; c < heat.cols; ++c) {
+                    const cv::Vec3b p = heat.at<cv::Vec3b>(r, c);
+                    const bool grey = p[0] == p[1] && p[1] == p[2];
+                    coloured += !grey;
+                    notTheView += grey && p[0] != image.at<uchar>(r, c) / 2;
+                }
+            EXPECT_EQ(notTheView, 0);
+            EXPECT_TRUE(same ? coloured == 0 : coloured > static_cast<int>(heat.total() / 20)) << coloured;
+        }
+    }
+    writeFile(fs::path(flawed[0]).parent_path() / "a_file", "x");
+    EXPECT_TRUE(failsWithOneLine(
+        runTool(with(flawed, {"--save-maps", fs::path(flawed[0]).parent_path() / "a_file/maps"})), "morvex: "));
+}
+
+TEST_F(CommandLine, MinScoreExitsWithThreeBelowTheThreshold)
+{
+    const float score = json::parse(runTool(with(flawed, {"--json"})).out).at("score").get<float>();
+    const std::pair<std::string, int> cases[] = {{"-1000", 0},
+                                                 {cv::format("%.17g", score), 0},
+                                                 {cv::format("%.9g", std::nextafter(score, 1e9f)), 3},
+                                                 {"1000", 3},
+                                                 {"inf", 3}};
+    for (const auto& [threshold, status] : cases) {
+        const ToolRun run = runTool(with(flawed, {"--min-score", threshold}, 7));
+        EXPECT_EQ(run.status, status) << threshold;
+        EXPECT_EQ(maskTime(run.out), maskTime(runTool(flawed).out)) << threshold;
+        EXPECT_EQ(run.err, "") << threshold;
+    }
+    EXPECT_EQ(runTool(with(identical, {"--min-score", "inf"})).status, 0);
+}
+
+TEST_F(CommandLine, BadCommandLinesAreUsageErrors)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {with(flawed, {"--save-maps"}, 7), "--save-maps: 1 required DIR missing"},
+        {with(flawed, {"--save-maps", ""}), "--save-maps: the directory name is empty"},
+        {with(flawed, {"--csv", "rows.csv"}),
+         "--csv writes one row per frame of a sequence; for a single pair use --json"},
+        {with(flawed, {"--min-score", "abc"}), "Could not convert: --min-score = abc"},
+        {with(flawed, {"--min-score", "nan"}), "--min-score: X must be a number"},
+        {with(flawed, {"--no-such-option"}), "The following argument was not expected: --no-such-option"},
+        {with(flawed, {"--size", "0x48"}), "--size: '0x48' is not a size such as 1920x1080"},
+        {with(flawed, {"--size", "65537x48"}), "--size: '65537x48' is not a size such as 1920x1080"},
+        {with(flawed, {"--threads", "0"}), "--threads: Value 0 not in range 1 to 1024"},
+        {with(flawed, {"--yuv-format", "411"}), "--yuv-format: 411 not in {420,400,422,444}"},
+        {with(flawed, {"--frames", "0"}), "--frames: Value 0 not in range"},
+        {with(flawed, {"--first", "-1"}), "--first: Value -1 not in range"},
+        {{flawed[0], flawed[1], flawed[2]}, "expected 7 inputs, got 3"}};
+    for (const auto& [args, message] : cases) {
+        const ToolRun run = runTool(args);
+        EXPECT_TRUE(run.status == 2 && run.out.empty()) << message;
+        EXPECT_EQ(run.err.rfind("morvex: " + message, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.substr(run.err.find('\n')), "\nusage: " + kSynopsis) << run.err;
+    }
+}
+
+TEST(CommandLineHelp, HelpVersionAndNoDisplay)
+{
+    const ToolRun help = runTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: " + kSynopsis, 0), 0u) << help.out;
+    EXPECT_EQ(runTool({"--version"}).out, std::string("morvex ") + MORVEX_VERSION + "\n");
+
+    // --show-maps without a display fails before the inputs are read.
+    const std::vector<std::string> missing(7, "/nonexistent/input");
+    for (const char* environment : {"env -u DISPLAY -u WAYLAND_DISPLAY", "env -u WAYLAND_DISPLAY DISPLAY=:987",
+                                    "env -u DISPLAY WAYLAND_DISPLAY=morvex-no-such-display"}) {
+        const ToolRun run = runTool(with(missing, {"--show-maps"}), environment);
+        EXPECT_TRUE(failsWithOneLine(run, "morvex: --show-maps: ")) << environment;
+        EXPECT_NE(run.err.find("; --save-maps DIR writes the maps as PNG files instead\n"), std::string::npos);
+    }
+}
