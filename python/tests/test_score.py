@@ -1,6 +1,6 @@
 """morvex.score() gives the command line's numbers for the same images, to
 the bit, on arrays of any memory layout and on many threads at once;
-evaluate_view and depth_to_disparity give its views, and worked numbers."""
+evaluate_view and depth_to_disparity give its views."""
 
 import concurrent.futures
 import json
@@ -63,38 +63,6 @@ def test_threads_give_the_results_of_one_thread(make_scene):
         for i, result in zip(order, pool.map(call_outcome, order)):
             assert result == expected[i], calls[i]
     assert expected[0] != expected[4]  # the second camera does change the results
-
-
-def worked_example(disparity_step):
-    """The search's worked row at columns 8..15 of an 8x64 frame: pixel 11 has disparity 2 in set A and 0 in set B.
-    A disparity step of both sets right of it (columns 16 on) puts pixel 11 on a disparity edge."""
-    view, disp_a, disp_b = (np.zeros((8, 64), np.float32) for _ in range(3))
-    view[:, 8:16] = [10, 20, 30, 40, 50, 60, 70, 80]
-    disp_a[:, 8:16] = [0, 0, 0, 2, 0, 0, 0, 0]
-    disp_b[:, 8:16] = [0, 0, 0, 0, 1, 1, 0, 0]
-    if disparity_step:
-        disp_a[:, 16:] = disp_b[:, 16:] = 40
-    return view, disp_a, disp_b
-
-
-@pytest.mark.parametrize("disparity_step, self_value, invading_value", [
-    (False, 60.0, 20.0),         # one sample each
-    (True, 51.5536, 26.6667),    # two more correction steps at an edge
-])
-def test_worked_example(disparity_step, self_value, invading_value):
-    result = morvex.evaluate_view(*worked_example(disparity_step), maps=True)
-    maps = result.maps
-    # An error is ((view - synthesised) / 255)^2; the view is 40 at pixel 11.
-    assert 40 + 255 * np.sqrt(maps["matSelfSim"][:, 11]) == pytest.approx([self_value] * 8, abs=1e-4)
-    assert 40 - 255 * np.sqrt(maps["matInvadSim"][:, 11]) == pytest.approx([invading_value] * 8, abs=1e-4)
-    assert (maps["matValidSelf"][:, 11] == 1).all() and (maps["matValidInvad"][:, 11] == 1).all()
-    # Pixels with equal disparities keep their value and count, with error 0.
-    assert (maps["matSelfSim"][:, :11] == 0).all() and (maps["matValidSelf"][:, :11] == 1).all()
-    assert result.disagreeing_pixels == 3 * 8  # columns 11, 12 and 13 of each row
-    # Disparities that send every pixel out of the frame leave nothing to compare: error nan.
-    view, disp_a, _ = worked_example(disparity_step)
-    nothing = morvex.evaluate_view(view, disp_a + 1000, disp_a - 1000)
-    assert np.isnan(nothing.error) and nothing.counted_pixels == 0
 
 
 def test_views_of_converted_depth_maps_are_the_views_of_the_score(make_scene):

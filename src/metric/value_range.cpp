@@ -26,25 +26,3 @@ void includeRow(ValueRange& range, const float* row, int n)
     for (; c < n; ++c)
         range.include(row[c]);
 }
-
-void normalizeRow(const ValueRange& range, float* row, int n)
-{
-    if (range.hi == range.lo) {
-        for (int c = 0; c < n; ++c)
-            row[c] = 0.0f;
-        return;
-    }
-    const float lo = range.lo;
-    const float span = range.hi - range.lo;
-    for (int c = 0; c < n; ++c)
-        row[c] = (row[c] - lo) / span;
-}
-
-void normalizeMinMax(cv::Mat& map)
-{
-    ValueRange range;
-    for (int r = 0; r < map.rows; ++r)
-        includeRow(range, map.ptr<float>(r), map.cols);
-    for (int r = 0; r < map.rows; ++r)
-        normalizeRow(range, map.ptr<float>(r), map.cols);
-}

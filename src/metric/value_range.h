@@ -1,6 +1,5 @@
 #pragma once
 
-#include <opencv2/core.hpp>
 
 // The minimum and maximum of a feature map, and the map's values rescaled by
 // them to 0..1. The scan starts from 1e6 / -1e6 and skips NaN elements.
@@ -29,10 +28,3 @@ struct ValueRange {
 // Adds the n values of a row to the range. The same range as including them
 // one by one, for rows without negative zeros (the feature maps have none).
 void includeRow(ValueRange& range, const float* row, int n);
-
-// Rescales each value of a row in place to 0..1 by the range.
-void normalizeRow(const ValueRange& range, float* row, int n);
-
-// Rescales a single-channel float map in place to 0..1 by its own minimum
-// and maximum.
-void normalizeMinMax(cv::Mat& map);
