@@ -56,9 +56,15 @@ def write_plots(outdir, pairs, rows, sequences, methods):
         xs = [j + (i - (len(methods) - 1) / 2) * width for j in range(len(sequences))]
         bars = axes.bar(xs, [_finite(row["scores"][s]) for s in sequences], width, label=row["method"])
         axes.bar_label(bars, fmt="%.1f", fontsize=7)
+        for x, sequence in zip(xs, sequences):  # no bar to show: say why
+            value = row["scores"][sequence]
+            if value is None or not math.isfinite(value):
+                axes.text(x, 0, " failed" if value is None else f" {value:g}", rotation=90, ha="center",
+                          va="bottom", fontsize=8, color="0.4")
     axes.set_xticks(range(len(sequences)), sequences)
+    axes.set_xlim(-0.5, len(sequences) - 0.5)
     axes.set(title="Pooled score per sequence", ylabel="score (higher is closer)")
-    axes.legend(loc="lower right")
+    axes.legend(loc="upper left", bbox_to_anchor=(1, 1))
     stem = os.path.join(folder, "pooled")
     _figure_files(figure, stem)
     plt.close(figure)

@@ -75,7 +75,7 @@ def test_dask_cluster_gives_the_local_tables(example, tmp_path):
 
 
 def test_resume_after_interruption_and_a_new_method(example, tmp_path):
-    from morvex.eval import evaluate
+    from morvex.eval import RunError, evaluate
 
     directory, _ = example
     dataset = directory / "data" / "dataset.toml"
@@ -86,8 +86,12 @@ def test_resume_after_interruption_and_a_new_method(example, tmp_path):
     with pytest.raises(KeyboardInterrupt):
         evaluate(dataset, tmp_path, workers=2, on_pair=interrupt)
     assert not (tmp_path / "summary.csv").exists()
+    with pytest.raises(RunError, match="not scored yet"):
+        evaluate(dataset, tmp_path, merge=True)
+    part = evaluate(dataset, tmp_path, workers=2, only=["street3"])  # as one Slurm array task would
+    assert not (tmp_path / "summary.csv").exists() and part.scored + part.reused == 2
     evaluation = evaluate(dataset, tmp_path, workers=2)
-    assert (evaluation.scored, evaluation.reused) == (5, 1)
+    assert part.scored + evaluation.scored == 5 and evaluate(dataset, tmp_path, merge=True).scored == 0
     for name in TABLES:
         assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
 
