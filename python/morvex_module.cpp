@@ -72,6 +72,26 @@ void bindResults(py::module_& m)
         .def_property_readonly(
             "disagreeing_pixels", [](const ViewOutput& v) { return v.result.disagreeingPixels; },
             "Pixels whose disparities from set A and set B differ.")
+        .def_property_readonly(
+            "pixels", [](const ViewOutput& v) { return v.result.pixels; }, "Pixels of the view.")
+        .def_property_readonly(
+            "differ_over_1", [](const ViewOutput& v) { return v.result.differOver1; },
+            "Pixels whose set-B disparity differs from set A's by more than 1 pixel.")
+        .def_property_readonly(
+            "differ_over_2", [](const ViewOutput& v) { return v.result.differOver2; },
+            "Pixels whose set-B disparity differs from set A's by more than 2 pixels.")
+        .def_property_readonly(
+            "abs_difference_sum", [](const ViewOutput& v) { return v.result.absDifferenceSum; },
+            "The sum over the pixels of |disparity B - disparity A|.")
+        .def_property_readonly(
+            "share_over_1", [](const ViewOutput& v) { return v.result.shareOver1(); },
+            "differ_over_1 / pixels.")
+        .def_property_readonly(
+            "share_over_2", [](const ViewOutput& v) { return v.result.shareOver2(); },
+            "differ_over_2 / pixels.")
+        .def_property_readonly(
+            "mean_abs_difference", [](const ViewOutput& v) { return v.result.meanAbsDifference(); },
+            "abs_difference_sum / pixels: the mean absolute disparity difference.")
         .def_readonly("maps", &ViewOutput::maps,
                       "evaluate_view(..., maps=True): the maps pooled, as float32 arrays by name "
                       "(matSelfSim, matInvadSim, matSelfWeight, matInvadWeight, matValidSelf, "
@@ -111,6 +131,9 @@ for input the command line would refuse, with its message.)");
 0..255 and its whole-pixel disparities of sets A and B. Returns a
 morvex.ViewResult; its error is nan when no pixel could be compared
 (counted_pixels 0). With maps=True its maps hold the error, weight and mark maps.)");
+    m.def("combine_view_errors", &morvex::combineViewErrors, py::arg("error_left"), py::arg("error_right"),
+          R"(The score from two view errors, in 32-bit float arithmetic as the command line
+forms it, also from the mean errors of a sequence's frames.)");
     m.def("depth_to_disparity", &depthToDisparityArray, py::arg("depth"), py::arg("camera"), py::arg("side"),
           R"(Turns a uint8 depth map (255 = near) of side 'L' or 'R' into whole-pixel
 disparities towards the middle camera, as a float32 array.)");
@@ -118,7 +141,7 @@ disparities towards the middle camera, as a float32 array.)");
 
 } // namespace
 
-PYBIND11_MODULE(morvex, m)
+PYBIND11_MODULE(_native, m)
 {
     m.doc() = "The score of depth maps of a stereo pair, on numpy arrays.";
     m.attr("__version__") = morvex::version();

@@ -252,7 +252,7 @@ TEST(SequenceRun, FrameLinesThenThePooledLinesAndACsvFile)
     const std::string csv = makeTempDir("csv") + "/frames.csv";
     ASSERT_EQ(runTool(with(args, {"--csv", csv, "--quiet"})).status, 0);
     const std::string rows = readFile(csv);
-    EXPECT_EQ(rows.rfind("frame,score,error_left,error_right\n0,", 0), 0u) << rows;
+    EXPECT_EQ(rows.rfind("frame,score,error_left,error_right,share_over_1_left,", 0), 0u) << rows;
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), kFrames + 1) << rows;
 
     // Frame 0 of set B made set A's: that frame is perfect, the whole sequence still has a score.

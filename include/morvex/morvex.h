@@ -15,6 +15,7 @@
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -97,6 +98,20 @@ struct ViewResult {
     float error = 0.0f;              // weighted mean squared error, on a 0..1 grey scale
     long long countedPixels = 0;     // error terms pooled: a pixel counts once per pass that compares it
     long long disagreeingPixels = 0; // pixels whose disparities from set A and set B differ
+    // The classic disparity errors of set B against set A, over every pixel
+    // of the view; counts and a sum, so that frames pool exactly.
+    long long pixels = 0;            // pixels of the view
+    long long differOver1 = 0;       // pixels whose disparities differ by more than 1
+    long long differOver2 = 0;       // ... by more than 2
+    double absDifferenceSum = 0.0;   // the sum of |disparity B - disparity A|
+    // The shares and the mean; NaN when they were not counted.
+    double shareOver1() const { return share(static_cast<double>(differOver1)); }
+    double shareOver2() const { return share(static_cast<double>(differOver2)); }
+    double meanAbsDifference() const { return share(absDifferenceSum); }
+    double share(double count) const
+    {
+        return pixels ? count / static_cast<double>(pixels) : std::numeric_limits<double>::quiet_NaN();
+    }
     ViewMaps maps;                   // empty unless ViewOptions::keepMaps
 };
 
@@ -123,6 +138,8 @@ struct ViewOptions {
     PhaseLines phaseLines;       // report the phases, when set
     MapDisplay showMap;          // show the maps, when set (six calls per view)
     bool vectorCode = true;      // use the processor's vector code where it has it; off gives the same bits
+    bool disparityErrors = true; // fill ViewResult's disparity errors (pixels, differOver1, ...); off saves a
+                                 // pass over the depth maps, about a tenth of the view's time
 };
 
 // What a pair's computation does besides its result.

@@ -21,7 +21,7 @@ def test_readme_examples_run_as_written(tmp_path):
     subprocess.run([SAMPLE, *sample.group(1).split()], cwd=tmp_path, check=True, capture_output=True)
 
     # The examples import the module under test, wherever this interpreter found it.
-    environment = dict(os.environ, PYTHONPATH=str(pathlib.Path(morvex.__file__).parent))
+    environment = dict(os.environ, PYTHONPATH=str(pathlib.Path(morvex.__file__).parents[1]))
     outputs = [subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=environment, capture_output=True,
                               text=True) for code in examples]
     assert [run.returncode for run in outputs] == [0, 0], [run.stderr for run in outputs]

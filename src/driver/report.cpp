@@ -31,12 +31,24 @@ nlohmann::ordered_json exactNumber(float value)
     return nlohmann::ordered_json::parse(text);
 }
 
+nlohmann::ordered_json exactDouble(double value)
+{
+    if (!std::isfinite(value))
+        return nullptr;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return nlohmann::ordered_json::parse(text);
+}
+
 nlohmann::ordered_json viewJson(const ViewResult& view)
 {
     return {
         {"error", exactNumber(view.error)},
         {"counted_pixels", view.countedPixels},
         {"disagreeing_pixels", view.disagreeingPixels},
+        {"share_over_1", exactDouble(view.shareOver1())},
+        {"share_over_2", exactDouble(view.shareOver2())},
+        {"mean_abs_difference", exactDouble(view.meanAbsDifference())},
     };
 }
 

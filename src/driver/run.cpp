@@ -74,6 +74,7 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
     // stdout carries nothing but the JSON document.
     pairOptions.view = viewOptionsOfRun(options.json ? err : out);
     pairOptions.view.keepMaps = !options.saveMapsDir.empty();
+    pairOptions.view.disparityErrors = options.json; // the score lines do not show them
     if (pairOptions.view.keepMaps)
         makeMapDirectory(options.saveMapsDir);
 

@@ -11,6 +11,18 @@
 #include <fstream>
 #include <sstream>
 
+namespace {
+
+void addDifferences(ViewResult& sum, const ViewResult& view)
+{
+    sum.pixels += view.pixels;
+    sum.differOver1 += view.differOver1;
+    sum.differOver2 += view.differOver2;
+    sum.absDifferenceSum += view.absDifferenceSum;
+}
+
+} // namespace
+
 PooledSequence poolSequence(const std::vector<FrameResult>& frames)
 {
     PooledSequence pooled;
@@ -19,6 +31,8 @@ PooledSequence poolSequence(const std::vector<FrameResult>& frames)
     for (const FrameResult& f : frames) {
         sumLeft += f.pair.left.error;
         sumRight += f.pair.right.error;
+        addDifferences(pooled.differencesLeft, f.pair.left);
+        addDifferences(pooled.differencesRight, f.pair.right);
         if (pooled.worstFrame < 0 || f.pair.score < worst) {
             worst = f.pair.score;
             pooled.worstFrame = f.frame;
@@ -52,11 +66,20 @@ std::string exactText(double value)
 // Rows of the --csv file, written when the run has succeeded.
 class CsvFile {
 public:
-    explicit CsvFile(const std::string& path) : path_(path) { rows_ << "frame,score,error_left,error_right\n"; }
+    explicit CsvFile(const std::string& path) : path_(path)
+    {
+        rows_ << "frame,score,error_left,error_right,share_over_1_left,share_over_1_right,share_over_2_left,"
+                 "share_over_2_right,mean_abs_difference_left,mean_abs_difference_right\n";
+    }
     void row(const FrameResult& f)
     {
-        rows_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(f.pair.left.error) << ','
-              << exactText(f.pair.right.error) << '\n';
+        const ViewResult& l = f.pair.left;
+        const ViewResult& r = f.pair.right;
+        rows_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(l.error) << ',' << exactText(r.error);
+        for (double value : {l.shareOver1(), r.shareOver1(), l.shareOver2(), r.shareOver2(), l.meanAbsDifference(),
+                             r.meanAbsDifference()})
+            rows_ << ',' << exactText(value);
+        rows_ << '\n';
     }
     void write()
     {
@@ -105,6 +128,16 @@ nlohmann::ordered_json numberOrNull(double value)
     return nlohmann::ordered_json::parse(exactText(value));
 }
 
+void addDifferenceFields(nlohmann::ordered_json& object, const ViewResult& left, const ViewResult& right)
+{
+    object["share_over_1_left"] = numberOrNull(left.shareOver1());
+    object["share_over_1_right"] = numberOrNull(right.shareOver1());
+    object["share_over_2_left"] = numberOrNull(left.shareOver2());
+    object["share_over_2_right"] = numberOrNull(right.shareOver2());
+    object["mean_abs_difference_left"] = numberOrNull(left.meanAbsDifference());
+    object["mean_abs_difference_right"] = numberOrNull(right.meanAbsDifference());
+}
+
 class JsonWriter : public SequenceWriter {
 public:
     JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath) {}
@@ -117,6 +150,7 @@ public:
             {"error_left", numberOrNull(f.pair.left.error)},
             {"error_right", numberOrNull(f.pair.right.error)},
         });
+        addDifferenceFields(frames_.back(), f.pair.left, f.pair.right);
         csv_.row(f);
     }
     void finish(const PooledSequence& pooled, int start) override
@@ -136,6 +170,7 @@ public:
         p["min_frame_score"] = any ? numberOrNull(pooled.minScore) : nullptr;
         p["max_frame_score"] = any ? numberOrNull(pooled.maxScore) : nullptr;
         p["worst_frame"] = pooled.worstFrame;
+        addDifferenceFields(p, pooled.differencesLeft, pooled.differencesRight);
         doc["pooled"] = p;
         doc["computational_time"] = numberOrNull(seconds);
         doc["inputs"] = inputsJson(options_.paths);

@@ -21,6 +21,8 @@ struct PooledSequence {
     int finiteFrames = 0;    // frames whose score is finite
     double meanScore = 0.0, minScore = 0.0, maxScore = 0.0; // over the finite frame scores
     long long worstFrame = -1; // frame with the lowest score
+    // Each view's disparity-difference counts, summed over the frames.
+    ViewResult differencesLeft, differencesRight;
 };
 
 // Pools the frames as the two views of one pair are pooled: each view's

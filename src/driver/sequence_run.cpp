@@ -130,6 +130,7 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::C
     morvex::PairOptions pairOptions;
     pairOptions.view = viewOptionsOfRun(std::cout);
     pairOptions.parallelViews = false;
+    pairOptions.view.disparityErrors = options.json || !options.csvPath.empty();
     for (;;) {
         long long index;
         {

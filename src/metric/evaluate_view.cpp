@@ -3,6 +3,7 @@
 #include "core/depth_to_disparity.h"
 #include "core/image_size.h"
 #include "metric/depth_rows.h"
+#include "metric/disparity_differences.h"
 #include "metric/edge_strength.h"
 #include "metric/phase_report.h"
 #include "metric/similarity_search.h"
@@ -218,7 +219,11 @@ ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const c
                                        rangeA,
                                        rangeB,
                                        smallDisparities(disparity)};
-    return finishView(phases, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, options);
+    ViewResult result =
+        finishView(phases, view, byteRows(view), depthRows(depthA, disparity.data()), disparities, options);
+    if (options.disparityErrors)
+        countDepthDifferences(depthA, depthB, disparity, result);
+    return result;
 }
 
 namespace morvex {
@@ -237,7 +242,10 @@ ViewResult evaluateView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat
     PhaseReport phases(options.phaseLines);
     phases.begin("Preparation");
     const FloatDisparities disparities{dispA, dispB, magnitudeRange(dispA), magnitudeRange(dispB)};
-    return finishView(phases, view, floatRows(view), floatRows(dispA), disparities, options);
+    ViewResult result = finishView(phases, view, floatRows(view), floatRows(dispA), disparities, options);
+    if (options.disparityErrors)
+        countDisparityDifferences(dispA, dispB, result);
+    return result;
 }
 
 } // namespace morvex

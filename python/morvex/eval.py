@@ -1,0 +1,270 @@
+"""Evaluates whole datasets: every frame of every sequence for every method.
+
+    morvex-eval DATASET.toml OUTDIR [--scheduler ADDRESS] [--only SEQUENCE] [--merge]
+
+or, in a notebook, evaluate("DATASET.toml", "OUTDIR"), which returns the
+tables as Python objects. See the README, "Evaluating a dataset"."""
+
+import argparse
+import hashlib
+import json
+import os
+import sys
+import urllib.parse
+
+from . import dataset as datasets
+from . import engines, tables
+from .frames import InputError, Video, is_pattern, pattern_path
+
+ROLES = engines.ROLES
+
+
+class RunError(Exception):
+    """Scoring stopped before every pair was done (a lost worker, pairs not yet scored for --merge)."""
+
+
+class Evaluation:
+    """What evaluate() returns:
+
+    frames   one dict per frame of every scored pair, as the rows of frames.csv
+    summary  one dict per method: method, scores (sequence -> pooled score, None when failed), mean, mean_rank
+    pairs    one dict per sequence and method: status ("scored" or "failed"), error, pooled, frames, inputs
+    failures the pairs that failed
+    results  the document of results.json
+    scored, reused  how many pairs this run scored, and how many it took from earlier runs
+    """
+
+    def __init__(self, pairs, summary, results, scored, reused):
+        self.pairs, self.summary, self.results, self.scored, self.reused = pairs, summary, results, scored, reused
+        self.failures = [p for p in pairs if p["status"] != "scored"]
+        self.frames = [dict(sequence=p["sequence"], method=p["method"], **frame)
+                       for p in pairs for frame in p.get("frames", [])]
+
+
+def _files(path):
+    if is_pattern(path):
+        k = 0
+        while os.path.isfile(pattern_path(path, k)):
+            yield pattern_path(path, k)
+            k += 1
+    elif os.path.exists(path):
+        yield path
+
+
+def _stamp(path):
+    """Bytes and modification times of an input's files; None when it is missing."""
+    stats = [os.stat(file) for file in _files(path)]
+    return [sum(s.st_size for s in stats), [s.st_mtime_ns for s in stats]] if stats else None
+
+
+def _pair_paths(ds, sequence, method):
+    seq = ds.sequences[sequence]
+    set_b = ds.set_b(method, sequence)
+    return [seq.inputs["left"], seq.inputs["right"], seq.inputs["depth_left"], seq.inputs["depth_right"],
+            set_b["depth_left"], set_b["depth_right"]]
+
+
+def _pair_key(ds, sequence, method, version):
+    seq = ds.sequences[sequence]
+    stamps = [_stamp(p) for p in _pair_paths(ds, sequence, method) + [seq.inputs["camera"]]]
+    text = json.dumps([version, seq.size, seq.yuv_format, seq.frames, seq.camera, stamps])
+    return hashlib.sha256(text.encode()).hexdigest()
+
+
+def _inputs(ds, sequence, method):
+    folder = os.path.dirname(ds.path)
+    paths = dict(zip(ROLES, _pair_paths(ds, sequence, method)), camera=ds.sequences[sequence].inputs["camera"])
+    return {role: {"path": os.path.relpath(path, folder), "bytes": (_stamp(path) or [None])[0]}
+            for role, path in paths.items()}
+
+
+def _cache_path(outdir, sequence, method):
+    quote = lambda name: urllib.parse.quote(name, safe="")
+    return os.path.join(outdir, "cache", quote(sequence), quote(method) + ".json")
+
+
+def _read_cache(path, key):
+    try:
+        with open(path) as file:
+            record = json.load(file)
+        return record if record.get("key") == key else None
+    except (OSError, ValueError):
+        return None
+
+
+def _check_set_b(ds, sequence, method):
+    """Why a method's depth maps cannot be scored for a sequence, or None."""
+    seq = ds.sequences[sequence]
+    for role, path in zip(ROLES[4:], _pair_paths(ds, sequence, method)[4:]):
+        try:
+            count = Video(path, seq.size, seq.yuv_format).count
+        except InputError as error:
+            return str(error)
+        if count is not None and count < seq.frames:
+            return f"{path} ({role}): holds {count} frames but the sequence has {seq.frames}"
+    return None
+
+
+def _finish_pair(record, results):
+    errors = [r["error"] for r in results if "error" in r]
+    if errors:
+        record.update(status="failed", error=errors[0])
+        return record
+    frames = sorted(results, key=lambda f: f["frame"])
+    for frame in frames:
+        for side in ("left", "right"):
+            frame.update(tables.differences(frame, side))
+    record.update(status="scored", pooled=tables.pool(frames), frames=frames)
+    return record
+
+
+def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=None, progress=False,
+             on_pair=None):
+    """Scores every frame of every sequence of DATASET for every method (only
+    the sequences named in `only`, if given), keeping each pair's result in
+    OUTDIR/cache and taking what is already there; then writes the tables and
+    plots into OUTDIR (not with `only`) and returns an Evaluation. With
+    `scheduler`, frames are scored on that Dask scheduler's workers; with
+    `merge`, nothing is scored and every pair must be in the cache.
+    on_pair(record) is called as each pair's result is kept.
+
+    Raises DatasetError for a dataset that cannot be used, RunError when
+    scoring stopped before the end."""
+    from . import _native
+
+    ds = datasets.load(dataset) if not isinstance(dataset, datasets.Dataset) else dataset
+    for name in only or []:
+        if name not in ds.sequences:
+            raise datasets.DatasetError(f"{ds.path}: --only {name}: no such sequence; the sequences are "
+                                        + ", ".join(ds.sequences))
+    sequences = [s for s in ds.sequences if not only or s in only]
+    methods = list(ds.methods)
+    version = _native.__version__
+    records, todo, reused = {}, [], 0
+    for sequence in sequences:
+        for method in methods:
+            key = _pair_key(ds, sequence, method, version)
+            cached = _read_cache(_cache_path(outdir, sequence, method), key)
+            if cached:
+                records[sequence, method] = cached
+                reused += 1
+            else:
+                todo.append((sequence, method, key))
+    if merge and todo:
+        raise RunError("not scored yet (or their inputs changed): " +
+                       ", ".join(f"{s}/{m}" for s, m, _ in todo) + "; run morvex-eval --only SEQUENCE for them")
+
+    def keep(record):
+        os.makedirs(os.path.dirname(_cache_path(outdir, record["sequence"], record["method"])), exist_ok=True)
+        tables.write_whole(_cache_path(outdir, record["sequence"], record["method"]), json.dumps(record))
+        records[record["sequence"], record["method"]] = record
+        if on_pair:
+            on_pair(record)
+
+    pending, owner = {}, {}
+    for sequence, method, key in todo:
+        record = {"sequence": sequence, "method": method, "key": key, "morvex_version": version,
+                  "inputs": _inputs(ds, sequence, method)}
+        problem = _check_set_b(ds, sequence, method)
+        if problem:
+            keep(dict(record, status="failed", error=problem))
+        else:
+            pending[sequence, method] = (record, [])
+    if pending:
+        engine = engines.DaskEngine(scheduler) if scheduler else engines.LocalEngine(workers)
+        bar = None
+        try:
+            futures = []
+            for (sequence, method), _ in pending.items():
+                seq = ds.sequences[sequence]
+                paths = _pair_paths(ds, sequence, method)
+                for k in range(seq.frames):
+                    future = engine.submit((paths, seq.size, seq.yuv_format, seq.camera, k))
+                    owner[future] = (sequence, method)
+                    futures.append(future)
+            if progress:
+                import tqdm
+
+                bar = tqdm.tqdm(total=len(futures), unit="frame", file=sys.stderr)
+            for future in engine.as_completed(futures):
+                try:
+                    result = future.result()
+                except Exception as error:  # a lost worker: what is kept stays kept
+                    raise RunError(f"scoring stopped: {type(error).__name__}: {error}; run again to resume") from None
+                pair = owner.pop(future)
+                record, results = pending[pair]
+                results.append(result)
+                if bar:
+                    bar.update()
+                if len(results) == ds.sequences[pair[0]].frames:
+                    keep(_finish_pair(record, results))
+                    del pending[pair]
+        except BaseException:
+            engine.close(cancel=True)
+            raise
+        finally:
+            if bar:
+                bar.close()
+        engine.close()
+
+    pairs = [records[s, m] for s in sequences for m in methods]
+    for pair in pairs:
+        pair.pop("key", None)
+    summary = tables.summary(pairs, sequences, methods)
+    results = {"morvex_version": version, "dataset": os.path.basename(ds.path),
+               "sequences": {s: {"frames": ds.sequences[s].frames, "size": ds.sequences[s].size,
+                                 "yuv_format": ds.sequences[s].yuv_format} for s in sequences},
+               "methods": {m: {"templates": ds.methods[m].templates} for m in methods},
+               "summary": summary, "pairs": pairs}
+    if not only:
+        os.makedirs(outdir, exist_ok=True)
+        tables.write_whole(os.path.join(outdir, "frames.csv"), tables.frames_csv(pairs))
+        tables.write_whole(os.path.join(outdir, "summary.csv"), tables.summary_csv(summary, sequences))
+        tables.write_whole(os.path.join(outdir, "summary.md"), tables.summary_md(summary, sequences, pairs))
+        tables.write_whole(os.path.join(outdir, "results.json"), tables.results_json(results))
+        from .plots import write_plots
+
+        write_plots(outdir, pairs, summary, sequences, methods)
+    return Evaluation(pairs, summary, results, len(todo), reused)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="morvex-eval", description="Scores every frame of every sequence of a "
+                                     "dataset for every method; writes tables and plots into OUTDIR.")
+    parser.add_argument("dataset", metavar="DATASET.toml")
+    parser.add_argument("outdir", metavar="OUTDIR")
+    parser.add_argument("--scheduler", metavar="ADDRESS", help="score on the workers of this Dask scheduler")
+    parser.add_argument("--only", metavar="SEQUENCE", action="append",
+                        help="score only this sequence (repeatable); keeps results in OUTDIR/cache, writes no tables")
+    parser.add_argument("--merge", action="store_true",
+                        help="score nothing: the tables from OUTDIR/cache, where every pair must be")
+    parser.add_argument("--workers", type=int, metavar="N", help="local processes (default: one per core)")
+    parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    args = parser.parse_args(argv)
+    if args.only and args.merge:
+        parser.error("--only and --merge exclude each other")
+    try:
+        evaluation = evaluate(args.dataset, args.outdir, scheduler=args.scheduler, only=args.only,
+                              merge=args.merge, workers=args.workers,
+                              progress=not args.quiet and sys.stderr.isatty())
+    except datasets.DatasetError as error:
+        print(f"morvex-eval: {error}", file=sys.stderr)
+        return 2
+    except RunError as error:
+        print(f"morvex-eval: {error}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("morvex-eval: interrupted; run again to resume", file=sys.stderr)
+        return 130
+    if not args.only:
+        sys.stdout.write(tables.summary_md(evaluation.summary, list(evaluation.results["sequences"]),
+                                           evaluation.pairs))
+    for pair in evaluation.failures:
+        print(f"morvex-eval: {pair['sequence']}/{pair['method']} failed: {pair['error']}", file=sys.stderr)
+    print(f"morvex-eval: {evaluation.scored} pairs scored, {evaluation.reused} taken from {args.outdir}/cache, "
+          f"{len(evaluation.failures)} failed", file=sys.stderr)
+    return 1 if evaluation.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,157 @@
+"""morvex-eval on the README's example dataset, with the package installed
+(scripts/test installs it into a fresh virtual environment and runs this file
+there): the example as written, Dask against the local pool, resume, failing
+pairs and bad dataset files."""
+
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+pytestmark = pytest.mark.skipif(not os.environ.get("MORVEX_EVAL_TESTS"),
+                                reason="scripts/test runs these against the installed package")
+README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
+TABLES = ("frames.csv", "summary.csv", "summary.md", "results.json")
+
+
+def eval_tool(*args, cwd):
+    return subprocess.run([sys.executable, "-m", "morvex.eval", "--quiet", *map(str, args)], cwd=cwd,
+                          capture_output=True, text=True)
+
+
+@pytest.fixture(scope="module")
+def example(tmp_path_factory):
+    """The README's example run as written, in a directory of its own."""
+    section = README.read_text().split("\n## Evaluating a dataset\n")[1].split("\n## ")[0]
+    script = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
+    script = script.replace("build/morvex-sample", os.environ.get("MORVEX_SAMPLE", "build/morvex-sample"))
+    directory = tmp_path_factory.mktemp("example")
+    environment = dict(os.environ, PATH=f"{pathlib.Path(sys.executable).parent}:{os.environ['PATH']}")
+    run = subprocess.run(["bash", "-euo", "pipefail", "-c", script], cwd=directory, env=environment,
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    return directory, run.stdout
+
+
+def test_readme_example_and_its_numbers_are_the_command_lines(example):
+    import morvex
+
+    directory, printed = example
+    assert sys.prefix != sys.base_prefix and morvex.__file__.startswith(sys.prefix)  # installed in a venv
+    out = directory / "out"
+    table = (out / "summary.md").read_text()
+    assert printed.endswith(table) and table.count("\n| ") == 2 and table in README.read_text()  # as shown there
+    assert len((out / "frames.csv").read_text().splitlines()) == 1 + 3 * 2 * 12
+    assert all((out / "plots" / f"{name}.{ext}").stat().st_size > 1000
+               for name in ("pooled", "score_street1", "score_street2", "score_street3") for ext in ("png", "svg"))
+    results = json.loads((out / "results.json").read_text())
+    pair = next(p for p in results["pairs"] if (p["sequence"], p["method"]) == ("street2", "sample"))
+    data = directory / "data" / "street2"
+    tool = subprocess.run([os.environ["MORVEX_BINARY"], "--json", "--size", "160x120",
+                           *[data / f"{n}.yuv" for n in ("left", "right", "depth_left_a", "depth_right_a",
+                                                          "depth_left_b", "depth_right_b")], data / "camera.txt"],
+                          capture_output=True, text=True, check=True)
+    expected = json.loads(tool.stdout)
+    assert [f["score_text"] for f in expected["frames"]] == ["%g" % f["score"] for f in pair["frames"]]
+    for key, value in expected["pooled"].items():  # 9 digits: the same float32, doubles to 1e-8
+        assert pair["pooled"][key] == (value if isinstance(value, (str, int)) else pytest.approx(value, rel=1e-8)), key
+
+
+def test_dask_cluster_gives_the_local_tables(example, tmp_path):
+    import distributed
+    from morvex.eval import evaluate
+
+    directory, _ = example
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        evaluation = evaluate(directory / "data" / "dataset.toml", tmp_path, scheduler=cluster.scheduler_address)
+    assert evaluation.scored == 6
+    for name in TABLES:
+        assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
+
+
+def test_resume_after_interruption_and_a_new_method(example, tmp_path):
+    from morvex.eval import RunError, evaluate
+
+    directory, _ = example
+    dataset = directory / "data" / "dataset.toml"
+
+    def interrupt(record):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        evaluate(dataset, tmp_path, workers=2, on_pair=interrupt)
+    assert not (tmp_path / "summary.csv").exists()
+    with pytest.raises(RunError, match="not scored yet"):
+        evaluate(dataset, tmp_path, merge=True)
+    part = evaluate(dataset, tmp_path, workers=2, only=["street3"])  # as one Slurm array task would
+    assert not (tmp_path / "summary.csv").exists() and part.scored + part.reused == 2
+    evaluation = evaluate(dataset, tmp_path, workers=2)
+    assert part.scored + evaluation.scored == 5 and evaluate(dataset, tmp_path, merge=True).scored == 0
+    for name in TABLES:
+        assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
+
+    more = directory / "data" / "more.toml"
+    more.write_text(dataset.read_text() + '[methods.truth]\ndepth_left = "{sequence}/depth_left_a.yuv"\n'
+                    'depth_right = "{sequence}/depth_right_a.yuv"\n')
+    evaluation = evaluate(more, tmp_path, workers=2)
+    assert (evaluation.scored, evaluation.reused) == (3, 6)
+    truth = evaluation.summary[2]
+    assert (truth["method"], truth["scores"]["street1"], truth["mean_rank"]) == ("truth", float("inf"), 1)
+
+
+def test_failing_pairs_are_recorded_and_the_rest_scored(example, tmp_path):
+    directory, _ = example
+    data = directory / "data"
+    broken = data / "results" / "broken"
+    for n in (1, 2):
+        (broken / f"street{n}").mkdir(parents=True, exist_ok=True)
+        for side in ("left", "right"):
+            shutil.copy(data / f"street{n}" / f"depth_{side}_b.yuv", broken / f"street{n}" / f"depth_{side}.yuv")
+    with open(broken / "street2" / "depth_right.yuv", "r+b") as file:
+        file.truncate(160 * 120 * 3 // 2 * 5 + 7)  # street3 has no files at all
+    (data / "broken.toml").write_text((data / "dataset.toml").read_text() +
+                                      '[methods.broken]\ndepth_left = "results/{method}/{sequence}/depth_left.yuv"\n'
+                                      'depth_right = "results/{method}/{sequence}/depth_right.yuv"\n')
+    run = eval_tool(data / "broken.toml", tmp_path, cwd=directory)
+    assert run.returncode == 1, run.stderr
+    rows = [row.split(",") for row in (tmp_path / "summary.csv").read_text().splitlines()]
+    before = [row.split(",") for row in (directory / "out" / "summary.csv").read_text().splitlines()]
+    assert [row[:4] for row in rows[:3]] == [row[:4] for row in before]
+    # street1's set B is the sample's: a tie for ranks 2 and 3; a failed pair ranks last.
+    assert rows[3] == ["broken", rows[1][1], "failed", "failed", "", "%g" % ((2.5 + 3 + 3) / 3)]
+    assert f"street2/broken failed: {broken}/street2/depth_right.yuv: is 144007 bytes, not a whole number of " \
+           "160x120 4:2:0 frames of 28800 bytes" in run.stderr
+    assert f"street3/broken failed: {broken}/street3/depth_left.yuv: no such file" in run.stderr
+    assert "- street3 / broken: " in (tmp_path / "summary.md").read_text()
+
+
+SET_A = 'right = "s/right.yuv"\ndepth_left = "s/depth_left_a.yuv"\ndepth_right = "s/depth_right_a.yuv"\n' \
+        'camera = "s/camera.txt"\n'
+
+
+@pytest.mark.parametrize("text, message", [
+    ("[sequences.a\n", "dataset.toml: is not valid TOML: "),
+    ('[sequences.t]\nlefft = "x"\n', "dataset.toml: sequences.t: unknown key 'lefft'; the keys are left, right,"),
+    ('[methods.n]\ndepth_left = "nowhere/{sequence}.yuv"\ndepth_right = "x"\n',
+     "dataset.toml: methods.n.depth_left: 'nowhere/{sequence}.yuv' matches no file (for sequence s: nowhere/s.yuv)"),
+    ('[sequences.t]\nleft = "short.yuv"\n' + SET_A, "dataset.toml: sequences.t: its inputs differ in length: "
+     "left 5 frames, right 12 frames, depth_left 12 frames, depth_right 12 frames"),
+])
+def test_bad_dataset_files_name_the_file_and_entry(example, tmp_path, text, message):
+    directory, _ = example
+    data = tmp_path / "data"
+    shutil.copytree(directory / "data" / "street1", data / "s")
+    shutil.copy(data / "s" / "left.yuv", data / "short.yuv")
+    with open(data / "short.yuv", "r+b") as file:
+        file.truncate(160 * 120 * 3 // 2 * 5)
+    base = (directory / "data" / "dataset.toml").read_text().split("[sequences")[0] + "[sequences.s]\n" + \
+        '[methods.m]\ndepth_left = "{sequence}/depth_left_b.yuv"\ndepth_right = "{sequence}/depth_right_b.yuv"\n'
+    (data / "dataset.toml").write_text(base + text)
+    run = eval_tool("dataset.toml", tmp_path / "out", cwd=data)
+    assert (run.returncode, run.stderr.count("\n"), run.stdout) == (2, 1, ""), run.stderr
+    assert message in run.stderr and not (tmp_path / "out").exists()
