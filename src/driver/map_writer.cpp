@@ -3,12 +3,16 @@
 #include "driver/inputs.h"
 #include "driver/png_writer.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 static void writeMapImage(const std::filesystem::path& path, const cv::Mat& image)
 {
+    errno = 0;
     if (!writePng(path.string(), image))
-        throw InputError(path.string() + ": cannot write the map image");
+        throw InputError(path.string() + ": cannot write the map image" +
+                         (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
 }
 
 void makeMapDirectory(const std::string& dir)

@@ -79,6 +79,8 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 
     const int start = clockMilliseconds();
     const PairResult result = scorePair(images, camera, options.paths, pairOptions);
+    if (!result.warning().empty())
+        err << "morvex: warning: " << result.warning() << std::endl;
     if (!options.json && !pairOptions.view.keepMaps) {
         // The measured time includes writing the score line.
         writeScoreLine(out, result.score);

@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -49,10 +51,14 @@ std::string exactText(double value)
     return text;
 }
 
-// Rows of the --csv file, written when the run has succeeded.
+// Rows of the --csv file, written when the run has succeeded; "-" is the
+// standard output.
 class CsvFile {
 public:
-    explicit CsvFile(const std::string& path) : path_(path) { rows_ << "frame,score,error_left,error_right\n"; }
+    CsvFile(const std::string& path, std::ostream& out) : path_(path), out_(out)
+    {
+        rows_ << "frame,score,error_left,error_right\n";
+    }
     void row(const FrameResult& f)
     {
         rows_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(f.pair.left.error) << ','
@@ -62,15 +68,22 @@ public:
     {
         if (path_.empty())
             return;
+        if (path_ == "-") {
+            out_ << rows_.str();
+            return;
+        }
+        errno = 0;
         std::ofstream file(path_, std::ios::trunc);
         file << rows_.str();
         file.close();
         if (!file)
-            throw InputError(path_ + ": cannot write the CSV file");
+            throw InputError(path_ + ": cannot write the CSV file" +
+                             (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
     }
 
 private:
     std::string path_;
+    std::ostream& out_;
     std::ostringstream rows_;
 };
 
@@ -78,7 +91,7 @@ private:
 // failing frame leaves nothing on the standard output that looks like a result.
 class TextWriter : public SequenceWriter {
 public:
-    TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath) {}
+    TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath, out) {}
     void frame(const FrameResult& f) override
     {
         lines_ << "Frame " << f.frame << ": MORVEX Score: " << f.pair.score << '\n';
@@ -107,7 +120,7 @@ nlohmann::ordered_json numberOrNull(double value)
 
 class JsonWriter : public SequenceWriter {
 public:
-    JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath) {}
+    JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath, out) {}
     void frame(const FrameResult& f) override
     {
         frames_.push_back({
@@ -137,7 +150,8 @@ public:
         p["max_frame_score"] = any ? numberOrNull(pooled.maxScore) : nullptr;
         p["worst_frame"] = pooled.worstFrame;
         doc["pooled"] = p;
-        doc["computational_time"] = numberOrNull(seconds);
+        // As the time line prints it: the clock counts whole milliseconds.
+        doc["computational_time"] = nlohmann::ordered_json::parse(morvex::formatFloat(seconds));
         doc["inputs"] = inputsJson(options_.paths);
         out_ << doc.dump(2) << std::endl;
     }

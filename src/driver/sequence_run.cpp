@@ -169,10 +169,23 @@ void warnOfDeepSamples(const Options& options, const SequenceInputs& inputs, std
 {
     for (int i = 0; i < 6; ++i)
         if (inputs.sources[i]->deeperThan8Bits()) {
-            err << "morvex: warning: " << options.paths[i] << " (" << inputRole(i)
-                << ") has more than 8 bits per sample; only the high 8 bits are used" << std::endl;
+            err << deepSamplesWarning(options.paths[i], i, inputs.sources[i]->deepValuesBelow256()) << std::endl;
             return;
         }
+}
+
+// Once for the run: the first frame whose differences vanish, and how many more do.
+void warnOfVanishedDifferences(const std::vector<FrameResult>& results, std::ostream& err)
+{
+    const auto first = std::find_if(results.begin(), results.end(),
+                                    [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
+    if (first == results.end())
+        return;
+    const auto more = std::count_if(first + 1, results.end(),
+                                    [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
+    err << "morvex: warning: frame " << first->frame
+        << (more > 0 ? " (and " + std::to_string(more) + " more)" : std::string()) << ": " << first->pair.warning()
+        << std::endl;
 }
 
 void rejectPerViewOutputs(const Options& options)
@@ -224,6 +237,7 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     if (work.failed)
         throw InputError(work.error);
     warnOfDeepSamples(options, inputs, err);
+    warnOfVanishedDifferences(work.results, err);
 
     const PooledSequence pooled = poolSequence(work.results);
     writer->finish(pooled, start);
