@@ -136,8 +136,10 @@ TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
                 const bool errors = std::string(map).find("Sim") != std::string::npos;
                 EXPECT_EQ(same && errors ? cv::countNonZero(written) : 0, 0) << map << ": identical sets, no error";
             }
-            const cv::Mat heat = cv::imread(dir + "/" + view + "_heatmap.png", cv::IMREAD_UNCHANGED);
-            ASSERT_TRUE(heat.type() == CV_8UC3 && heat.size() == image.size());
+            const cv::Mat picture = cv::imread(dir + "/" + view + "_heatmap.png", cv::IMREAD_UNCHANGED);
+            // The colour bar below the view, wide enough for its labels.
+            ASSERT_TRUE(picture.type() == CV_8UC3 && picture.size() == cv::Size(256, image.rows + 30));
+            const cv::Mat heat = picture(cv::Rect(0, 0, image.cols, image.rows));
             int coloured = 0, notTheView = 0; // plasma has no grey: grey pixels must be the view at half brightness
             for (int r = 0; r < heat.rows; ++r)
                 for (int c = 0; c < heat.cols; ++c) {
@@ -150,6 +152,11 @@ TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
             EXPECT_TRUE(same ? coloured == 0 : coloured > static_cast<int>(heat.total() / 20)) << coloured;
         }
     }
+    // The image's own scale is kept as an option: another picture of the same errors.
+    const std::string fixedDir = makeTempDir("maps_fixed"), ownDir = makeTempDir("maps_own");
+    ASSERT_EQ(runTool(with(flawed, {"--save-maps", fixedDir})).status, 0);
+    ASSERT_EQ(runTool(with(flawed, {"--save-maps", ownDir, "--heatmap-scale", "image"})).status, 0);
+    EXPECT_NE(readFile(fixedDir + "/left_heatmap.png"), readFile(ownDir + "/left_heatmap.png"));
     writeFile(fs::path(flawed[0]).parent_path() / "a_file", "x");
     EXPECT_TRUE(failsWithOneLine(
         runTool(with(flawed, {"--save-maps", fs::path(flawed[0]).parent_path() / "a_file/maps"})), "morvex: "));

@@ -254,6 +254,15 @@ TEST(SequenceRun, FrameLinesThenThePooledLinesAndACsvFile)
     const std::string rows = readFile(csv);
     EXPECT_EQ(rows.rfind("frame,score,error_left,error_right\n0,", 0), 0u) << rows;
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), kFrames + 1) << rows;
+    // Heat maps as videos: a header, then each frame's three full planes (the view, its colour bar below).
+    const std::string maps = makeTempDir("heat_videos");
+    ASSERT_EQ(runTool(with(args, {"--save-maps", maps})).status, 0);
+    for (const char* view : {"/left_heatmap.y4m", "/right_heatmap.y4m"}) {
+        const std::string video = readFile(maps + view);
+        const std::string header = "YUV4MPEG2 W256 H94 F25:1 Ip A1:1 C444 XCOLORRANGE=FULL\n";
+        EXPECT_EQ(video.substr(0, header.size()), header);
+        EXPECT_EQ(video.size(), header.size() + kFrames * (6 + 256 * 94 * 3)) << view;
+    }
     const ToolRun toStdout = runTool(with(args, {"--csv", "-", "--json"}));
     EXPECT_EQ(toStdout.out.substr(0, rows.size()), rows);
     // The clock counts milliseconds, and the JSON says so without float noise.
@@ -293,7 +302,7 @@ TEST(SequenceRun, BrokenSequencesFailWithOneLine)
         EXPECT_TRUE(failsWithOneLine(run, "morvex: /"));
         EXPECT_NE(run.err.find(mentions), std::string::npos) << run.err;
     }
-    for (const auto& option : {std::vector<std::string>{"--phases"}, {"--show-maps"}, {"--save-maps", "maps"}}) {
+    for (const auto& option : {std::vector<std::string>{"--phases"}, {"--show-maps"}}) {
         const ToolRun run = runTool(with(args, option));
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')),

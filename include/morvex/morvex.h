@@ -187,8 +187,16 @@ std::string formatFloat(float value);
 // truncated, not rounded; the error maps use 0..1, the weight maps their own range.
 cv::Mat renderMap(const cv::Mat& map, bool autoRange);
 
+// The weighted error that the top colour of a heat map stands for unless
+// asked otherwise, the same for every image: 1/16, a difference of 64 grey
+// levels at full weight. Larger errors get the top colour too.
+constexpr float kHeatmapTop = 1.0f / 16.0f;
+
 // A view (CV_8UC1) in grey with its weighted error laid over it in colour
-// (CV_8UC3), from the maps of its ViewResult.
-cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps);
+// (CV_8UC3), from the maps of its ViewResult, and below it a colour bar
+// labelled with the errors it stands for (30 rows; the picture is at least
+// 256 pixels wide). `top` is the error given the top colour; 0 takes the
+// 95th percentile of the image's own coloured errors.
+cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps, float top = kHeatmapTop);
 
 } // namespace morvex

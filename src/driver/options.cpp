@@ -136,6 +136,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                                            "Write the error and weight maps and an error heat map of each\n"
                                            "view as PNG files into DIR (created if needed)")
                                 ->type_name("DIR");
+    app.add_option("--heatmap-scale", o.heatmapScale,
+                   "Colour scale of the heat maps of --save-maps: fixed (default; the\n"
+                   "same for every image and run) or image (each image's own)")
+        ->check(CLI::IsMember({"fixed", "image"}).description(""))
+        ->type_name("SCALE");
     app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines");
     app.add_option("--min-score", o.minScore,
                    "After printing, exit with status 3 when the score is below X\n"

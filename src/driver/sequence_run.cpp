@@ -1,6 +1,7 @@
 #include "driver/sequence_run.h"
 
 #include "driver/frame_source.h"
+#include "driver/map_writer.h"
 #include "driver/progress.h"
 #include "driver/run.h"
 #include "driver/sequence_report.h"
@@ -130,6 +131,7 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::C
     morvex::PairOptions pairOptions;
     pairOptions.view = viewOptionsOfRun(std::cout);
     pairOptions.parallelViews = false;
+    pairOptions.view.keepMaps = !options.saveMapsDir.empty();
     for (;;) {
         long long index;
         {
@@ -142,7 +144,14 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::C
         FrameResult result;
         result.frame = frame;
         try {
-            result.pair = scorePair(readPair(inputs, options, frame), camera, options.paths, pairOptions);
+            const PairImages pair = readPair(inputs, options, frame);
+            result.pair = scorePair(pair, camera, options.paths, pairOptions);
+            if (pairOptions.view.keepMaps) {
+                // On the fixed scale, so that the frames can be compared.
+                result.heatmaps = {morvex::errorHeatmap(pair.viewLeft, result.pair.left.maps),
+                                   morvex::errorHeatmap(pair.viewRight, result.pair.right.maps)};
+                result.pair.left.maps = result.pair.right.maps = {};
+            }
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> hold(work.lock);
             if (!work.failed)
@@ -190,12 +199,12 @@ void warnOfVanishedDifferences(const std::vector<FrameResult>& results, std::ost
 
 void rejectPerViewOutputs(const Options& options)
 {
-    const char* option = options.printPhases ? "--phases"
-                         : options.showMaps  ? "--show-maps"
-                         : !options.saveMapsDir.empty() ? "--save-maps"
-                                                        : nullptr;
+    const char* option = options.printPhases ? "--phases" : options.showMaps ? "--show-maps" : nullptr;
     if (option != nullptr)
         throw UsageError(std::string(option) + " works on single stereo pairs only, not on sequences");
+    if (options.heatmapScale == "image")
+        throw UsageError("--heatmap-scale image works on single stereo pairs only; the heat map videos of a "
+                         "sequence have the fixed scale");
 }
 
 } // namespace
@@ -212,6 +221,12 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     work.results.resize(inputs.count);
     work.finished.assign(inputs.count, 0);
     std::unique_ptr<SequenceWriter> writer = makeSequenceWriter(options, out);
+    std::vector<std::unique_ptr<HeatmapVideo>> videos;
+    if (!options.saveMapsDir.empty()) {
+        makeMapDirectory(options.saveMapsDir);
+        for (const char* name : {"/left_heatmap.y4m", "/right_heatmap.y4m"})
+            videos.push_back(std::make_unique<HeatmapVideo>(options.saveMapsDir + name));
+    }
 
     const int start = clockMilliseconds();
     std::vector<std::thread> threads;
@@ -226,8 +241,20 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
         std::unique_lock<std::mutex> hold(work.lock);
         while (written < inputs.count && !work.failed) {
             work.changed.wait_for(hold, std::chrono::milliseconds(200));
-            while (written < inputs.count && work.finished[written] && !work.failed)
-                writer->frame(work.results[written++]);
+            while (written < inputs.count && work.finished[written] && !work.failed) {
+                FrameResult& result = work.results[written++];
+                writer->frame(result);
+                try {
+                    for (std::size_t v = 0; v < videos.size(); ++v) {
+                        videos[v]->write(result.heatmaps[v]);
+                        result.heatmaps[v].release();
+                    }
+                } catch (const InputError& e) {
+                    // The scoring threads stop at their next frame.
+                    work.error = e.what();
+                    work.failed = true;
+                }
+            }
             progress.update(work.finishedCount);
         }
     }
@@ -236,6 +263,8 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     progress.clear();
     if (work.failed)
         throw InputError(work.error);
+    for (const auto& video : videos)
+        video->close();
     warnOfDeepSamples(options, inputs, err);
     warnOfVanishedDifferences(work.results, err);
 
