@@ -151,10 +151,9 @@ TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
                 cv::imwrite(args[kDepthRightB], rgba));
     const ToolRun lowBytes = runTool(args);
     EXPECT_EQ(lowBytes.status, 0);
-    EXPECT_NE(lowBytes.err.find(args[kDepthLeftB] + " (depth map of the left view, set B) has more than 8 bits per "
-                                "sample, but every value is below 256"),
-              std::string::npos)
-        << lowBytes.err;
+    const std::string belowWarning = " (depth map of the left view, set B) has more than 8 bits per sample, but "
+                                     "every value is below 256";
+    EXPECT_NE(lowBytes.err.find(args[kDepthLeftB] + belowWarning), std::string::npos) << lowBytes.err;
     ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], scene.depthLeftB));
     EXPECT_EQ(runTool(args).out.substr(0, 20), eightBit.out.substr(0, 20));
 }

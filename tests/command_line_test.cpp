@@ -162,9 +162,8 @@ TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
         runTool(with(flawed, {"--save-maps", fs::path(flawed[0]).parent_path() / "a_file/maps"})), "morvex: "));
     const std::string blocked = makeTempDir("blocked_maps");
     fs::create_directory(blocked + "/left_matSelfSim.png");
-    EXPECT_TRUE(failsWithOneLine(runTool(with(flawed, {"--save-maps", blocked})),
-                                 "morvex: " + blocked + "/left_matSelfSim.png: cannot write the map image: Is a "
-                                 "directory\n"));
+    const std::string reason = "/left_matSelfSim.png: cannot write the map image: Is a directory\n";
+    EXPECT_TRUE(failsWithOneLine(runTool(with(flawed, {"--save-maps", blocked})), "morvex: " + blocked + reason));
 }
 
 TEST_F(CommandLine, MinScoreExitsWithThreeBelowTheThreshold)

@@ -27,8 +27,8 @@ void makeMapDirectory(const std::string& dir)
                          (ec ? ": " + ec.message() : std::string()));
 }
 
-void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
-                  const morvex::ViewMaps& maps, float heatmapTop)
+void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view, const morvex::ViewMaps& maps,
+                  float heatmapTop)
 {
     makeMapDirectory(dir);
     const std::filesystem::path base(dir);
@@ -57,8 +57,8 @@ void HeatmapVideo::write(const cv::Mat& heatmap)
 {
     errno = 0;
     // The frame size is known with the first frame.
-    if (std::ftell(file_) == 0 && std::fprintf(file_, "YUV4MPEG2 W%d H%d F25:1 Ip A1:1 C444 XCOLORRANGE=FULL\n",
-                                               heatmap.cols, heatmap.rows) < 0)
+    if (std::ftell(file_) == 0 &&
+        std::fprintf(file_, "YUV4MPEG2 W%d H%d F25:1 Ip A1:1 C444 XCOLORRANGE=FULL\n", heatmap.cols, heatmap.rows) < 0)
         fail();
     cv::Mat yuv;
     cv::cvtColor(heatmap, yuv, cv::COLOR_BGR2YUV);

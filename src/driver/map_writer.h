@@ -13,8 +13,8 @@ void makeMapDirectory(const std::string& dir);
 // PREFIX_matInvadWeight.png (the display images of the maps) and
 // PREFIX_heatmap.png into dir, creating it. Throws InputError on failure.
 // heatmapTop is errorHeatmap's top.
-void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view,
-                  const morvex::ViewMaps& maps, float heatmapTop);
+void saveViewMaps(const std::string& dir, const std::string& prefix, const cv::Mat& view, const morvex::ViewMaps& maps,
+                  float heatmapTop);
 
 // A video of heat maps as a .y4m file (4:4:4, full range), which common
 // players show; its frames are written in order. Throws InputError when the

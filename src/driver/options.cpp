@@ -5,7 +5,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>

@@ -25,5 +25,4 @@ struct PngError : std::runtime_error {
 // orientation. sixteenBitFile tells whether the file has 16 bits per sample,
 // coloursDiffer (when given) whether a pixel's red, green and blue differ.
 // Throws PngError.
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile,
-                    bool* coloursDiffer = nullptr);
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer = nullptr);

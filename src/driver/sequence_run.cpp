@@ -190,8 +190,8 @@ void warnOfVanishedDifferences(const std::vector<FrameResult>& results, std::ost
                                     [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
     if (first == results.end())
         return;
-    const auto more = std::count_if(first + 1, results.end(),
-                                    [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
+    const auto more =
+        std::count_if(first + 1, results.end(), [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
     err << "morvex: warning: frame " << first->frame
         << (more > 0 ? " (and " + std::to_string(more) + " more)" : std::string()) << ": " << first->pair.warning()
         << std::endl;
