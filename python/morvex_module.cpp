@@ -122,9 +122,11 @@ void bindFunctions(py::module_& m)
         py::arg("left"), py::arg("right"), py::arg("depth_left_a"), py::arg("depth_right_a"), py::arg("depth_left_b"),
         py::arg("depth_right_b"), py::arg("camera"),
         R"(Scores depth maps of a stereo pair: the six images as 2-D uint8 arrays of one
-size (at least 8x8), the camera as a morvex.Camera, the path of a camera file
+size (at least 8x8; a depth map may also have three or four equal colour
+channels), the camera as a morvex.Camera, the path of a camera file
 or the nine numbers. Returns a morvex.Result. Raises ValueError or TypeError
-for input the command line would refuse, with its message.)");
+for input the command line would refuse, with its message, and warns
+(UserWarning) where the command line warns.)");
     m.def("evaluate_view", &evaluateViewArrays, py::arg("view"), py::arg("disp_a"), py::arg("disp_b"),
           py::arg("maps") = false,
           R"(The metric of one view from float32 arrays of one size: the view's grey values
@@ -137,6 +139,12 @@ forms it, also from the mean errors of a sequence's frames.)");
     m.def("depth_to_disparity", &depthToDisparityArray, py::arg("depth"), py::arg("camera"), py::arg("side"),
           R"(Turns a uint8 depth map (255 = near) of side 'L' or 'R' into whole-pixel
 disparities towards the middle camera, as a float32 array.)");
+    m.def("disparity_to_depth", &disparityToDepthArray, py::arg("disparity"), py::arg("camera"), py::arg("side"),
+          R"(The inverse of depth_to_disparity: for a float32 disparity map of side 'L' or
+'R' (an estimator's, say), the uint8 depth map whose whole-pixel disparities
+are the nearest to it. Of the depth values that give that disparity, the one
+whose unrounded disparity is nearest is taken; ties go to the lower value (the
+farther depth), and nan gives 0.)");
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "core/image_size.h"
 #include "numpy_images.h"
 
+#include <algorithm>
+
 namespace py = pybind11;
 
 namespace {
@@ -24,6 +26,25 @@ py::dict viewMaps(const morvex::ViewMaps& m)
     return maps;
 }
 
+// A depth map saved as colour, its red, green and blue equal (as many tools
+// save grey), as its first channel; a colour-mapped one is refused, as the
+// command line refuses it.
+py::object greyDepthMap(py::handle argument, const std::string& label)
+{
+    if (!py::isinstance<py::array_t<uint8_t>>(argument))
+        return py::reinterpret_borrow<py::object>(argument);
+    const auto array = py::reinterpret_borrow<py::array>(argument);
+    if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))
+        return array;
+    const auto channel = [&](int k) { return array[py::make_tuple(py::ellipsis(), k)]; };
+    const py::object equal = py::module_::import("numpy").attr("array_equal");
+    if (!equal(channel(0), channel(1)).cast<bool>() || !equal(channel(0), channel(2)).cast<bool>())
+        throw py::value_error(label + ": is a colour image whose red, green and blue differ (a colour-mapped "
+                                      "picture?); a depth map must be grey: one channel, or three or four whose "
+                                      "colours are equal in every pixel");
+    return channel(0);
+}
+
 } // namespace
 
 PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camera)
@@ -32,9 +53,11 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
     const morvex::Camera cameraValues = cameraArgument(camera);
 
     std::array<ArrayImage, 6> arrays;
-    for (int i = 0; i < 6; ++i)
-        arrays[i] = greyImageArgument(images[i], std::string(kArgumentNames[i]) + " (" +
-                                                     morvex::inputRole(static_cast<morvex::Input>(i)) + ")");
+    for (int i = 0; i < 6; ++i) {
+        const std::string label =
+            std::string(kArgumentNames[i]) + " (" + morvex::inputRole(static_cast<morvex::Input>(i)) + ")";
+        arrays[i] = greyImageArgument(i >= 2 ? greyDepthMap(images[i], label) : images[i], label);
+    }
     const morvex::PairImages pair{arrays[0].mat, arrays[1].mat, arrays[2].mat,
                                   arrays[3].mat, arrays[4].mat, arrays[5].mat};
     morvex::PairResult result;
@@ -46,6 +69,9 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
             throw;
         throw py::value_error(argumentMessage(kArgumentNames[static_cast<int>(e.input())], e.input(), e.problem()));
     }
+    if (!result.warning().empty())
+        if (PyErr_WarnEx(PyExc_UserWarning, result.warning().c_str(), 1) != 0)
+            throw py::error_already_set(); // warnings turned into errors
     return {result.score, {result.left}, {result.right}};
 }
 
@@ -86,4 +112,22 @@ py::array_t<float> depthToDisparityArray(py::handle depth, py::handle camera, co
         disparity = morvex::depthToDisparity(depthMap.mat, cameraValues, side[0]);
     }
     return floatMapArray(disparity);
+}
+
+py::array_t<uint8_t> disparityToDepthArray(py::handle disparity, py::handle camera, const std::string& side)
+{
+    if (side != "L" && side != "R")
+        throw py::value_error("side: is '" + side + "'; it must be 'L' (the left camera) or 'R' (the right camera)");
+    const morvex::Camera cameraValues = cameraArgument(camera);
+    const ArrayImage disparityMap = floatMapArgument(disparity, "disparity");
+
+    cv::Mat depth;
+    {
+        py::gil_scoped_release unlocked;
+        depth = morvex::disparityToDepth(disparityMap.mat, cameraValues, side[0]);
+    }
+    py::array_t<uint8_t> result({depth.rows, depth.cols});
+    for (int r = 0; r < depth.rows; ++r)
+        std::copy(depth.ptr<uint8_t>(r), depth.ptr<uint8_t>(r) + depth.cols, result.mutable_data(r, 0));
+    return result;
 }

@@ -33,3 +33,7 @@ ViewOutput evaluateViewArrays(pybind11::handle view, pybind11::handle dispA, pyb
 // depthToDisparity of a uint8 depth map with a camera argument, side "L" or "R".
 pybind11::array_t<float> depthToDisparityArray(pybind11::handle depth, pybind11::handle camera,
                                                const std::string& side);
+
+// disparityToDepth of a float32 disparity map with a camera argument, side "L" or "R".
+pybind11::array_t<uint8_t> disparityToDepthArray(pybind11::handle disparity, pybind11::handle camera,
+                                                 const std::string& side);

@@ -61,6 +61,9 @@ TEST(BadInput, CameraFiles)
         // would print as soon as any work began.
         {"1e-30 1e-30 50 500 32 31.5 31.5 0 10", "no pixel of the left view could be compared"},
         {"50 500 1e-30 1e-30 32 31.5 31.5 0 10", "no pixel of the right view could be compared"},
+        // Millimetres where pixels are meant: every depth value becomes disparity 0.
+        {"50 500 50 500 0.3 31.5 31.5 0 10", "all 256 depth values of the left view become one disparity, 0 pixels"},
+        {"50 500 500 1e30 32 31.5 31.5 -1 1", "all 256 depth values of the right view become one disparity"},
     };
     for (const auto& [text, problem] : cases) {
         std::vector<std::string> args = writeScene("camera");
@@ -87,6 +90,9 @@ TEST(BadInput, Images)
     };
     const std::string png = encoded(".png", makeSampleScene({64, 48, 5, 0}).depthLeftB);
     const std::string jpeg = encoded(".jpg", makeSampleScene({64, 48, 5, 0}).depthRightB);
+    cv::Mat jet;
+    cv::applyColorMap(makeSampleScene({64, 48, 5, 0}).depthLeftB, jet, cv::COLORMAP_JET);
+    const char* const colourMapped = "is a colour image whose red, green and blue differ";
     const std::tuple<int, std::string, const char*> cases[] = {
         {kLeftView, "(removed)", "no such file"},
         {kDepthLeftA, "", "not an image that can be decoded"},
@@ -97,7 +103,9 @@ TEST(BadInput, Images)
         {kDepthRightB, jpeg.substr(0, jpeg.size() / 2), "is truncated"},
         {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)), "is 80x48 but the left view is 64x48"},
         {kLeftView, encoded(".png", cv::Mat(48, 7, CV_8U, 100.0)),
-         "is 7x48; images must be at least 8 pixels wide and high"}};
+         "is 7x48; images must be at least 8 pixels wide and high"},
+        {kDepthLeftB, encoded(".png", jet), colourMapped},
+        {kDepthRightA, encoded(".bmp", jet), colourMapped}};
     for (const auto& [index, bytes, problem] : cases) {
         const std::vector<std::string> args = writeScene("image");
         if (bytes == "(removed)")
@@ -133,6 +141,21 @@ TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
     EXPECT_EQ(sixteenBit.out.substr(0, sixteenBit.out.find('\n')), eightBit.out.substr(0, eightBit.out.find('\n')));
     EXPECT_EQ(sixteenBit.err.rfind("morvex: warning: " + args[kDepthLeftB], 0), 0u) << sixteenBit.err;
     EXPECT_EQ(std::count(sixteenBit.err.begin(), sixteenBit.err.end(), '\n'), 1) << sixteenBit.err;
+
+    // 8-bit values saved in 16 bits are all far; grey saved as colour (RGB, RGBA) is grey.
+    cv::Mat low, rgb, rgba;
+    scene.depthLeftB.convertTo(low, CV_16U);
+    cv::cvtColor(scene.depthLeftA, rgb, cv::COLOR_GRAY2BGR);
+    cv::cvtColor(scene.depthRightB, rgba, cv::COLOR_GRAY2BGRA);
+    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], low) && cv::imwrite(args[kDepthLeftA], rgb) &&
+                cv::imwrite(args[kDepthRightB], rgba));
+    const ToolRun lowBytes = runTool(args);
+    EXPECT_EQ(lowBytes.status, 0);
+    const std::string belowWarning = " (depth map of the left view, set B) has more than 8 bits per sample, but "
+                                     "every value is below 256";
+    EXPECT_NE(lowBytes.err.find(args[kDepthLeftB] + belowWarning), std::string::npos) << lowBytes.err;
+    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], scene.depthLeftB));
+    EXPECT_EQ(runTool(args).out.substr(0, 20), eightBit.out.substr(0, 20));
 }
 
 TEST(GoodInput, DegenerateScenesAndExtremeCamerasScore)

@@ -4,6 +4,7 @@
 #include "version.h"
 
 #include <gtest/gtest.h>
+#include <morvex/morvex.h>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -88,14 +89,31 @@ TEST_F(CommandLine, ScoreIsInfiniteForIdenticalSets)
     EXPECT_TRUE(doc.at("score").is_null());
     EXPECT_EQ(doc.at("score_text"), "inf");
     EXPECT_EQ(doc.at("left").at("disagreeing_pixels"), 0);
+
+    // Set B nudged by one depth level wherever that keeps the whole-pixel disparity: still inf, but said.
+    SampleScene scene = makeSampleScene({160, 120, 11, 0});
+    const morvex::Camera camera = morvex::Camera::fromText(scene.cameraText);
+    cv::Mat nudged, unmoved;
+    cv::bitwise_xor(scene.depthLeftA, cv::Scalar(1), nudged);
+    unmoved = morvex::depthToDisparity(nudged, camera, 'L') == morvex::depthToDisparity(scene.depthLeftA, camera, 'L');
+    scene.depthLeftB = scene.depthLeftA.clone();
+    scene.depthRightB = scene.depthRightA;
+    nudged.copyTo(scene.depthLeftB, unmoved);
+    const ToolRun run = runTool(sceneArguments(makeTempDir("vanishing"), scene));
+    EXPECT_EQ(scoreText(run.out), "inf");
+    EXPECT_EQ(run.err, "morvex: warning: sets A and B differ in " + std::to_string(cv::countNonZero(unmoved)) +
+                           " pixels of their depth maps, but every difference vanishes in the whole-pixel "
+                           "disparities, so the score counts none of them\n");
 }
 
 TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
 {
     std::string expected;
-    for (int view = 0; view < 2; ++view)
+    for (const char* view : {"Left view:\n", "Right view:\n"}) {
+        expected += view;
         for (const char* banner : {"<<Preparation>>", "<<Self Similarity>>", "<<Weighting>>", "<<Pooling>>"})
             expected += banner + std::string("\nTime: T(sec)\n");
+    }
     EXPECT_EQ(maskTime(runTool(with(flawed, {"--phases"})).out), expected + maskTime(runTool(flawed).out));
     // With --json the phases go to the standard error and the output stays one document.
     const ToolRun run = runTool(with(flawed, {"--phases", "--json"}));
@@ -118,8 +136,10 @@ TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
                 const bool errors = std::string(map).find("Sim") != std::string::npos;
                 EXPECT_EQ(same && errors ? cv::countNonZero(written) : 0, 0) << map << ": identical sets, no error";
             }
-            const cv::Mat heat = cv::imread(dir + "/" + view + "_heatmap.png", cv::IMREAD_UNCHANGED);
-            ASSERT_TRUE(heat.type() == CV_8UC3 && heat.size() == image.size());
+            const cv::Mat picture = cv::imread(dir + "/" + view + "_heatmap.png", cv::IMREAD_UNCHANGED);
+            // The colour bar below the view, wide enough for its labels.
+            ASSERT_TRUE(picture.type() == CV_8UC3 && picture.size() == cv::Size(256, image.rows + 30));
+            const cv::Mat heat = picture(cv::Rect(0, 0, image.cols, image.rows));
             int coloured = 0, notTheView = 0; // plasma has no grey: grey pixels must be the view at half brightness
             for (int r = 0; r < heat.rows; ++r)
                 for (int c = 0; c < heat.cols; ++c) {
@@ -132,9 +152,18 @@ TEST_F(CommandLine, SaveMapsWritesGreyMapsAndAHeatMapOverTheDimmedView)
             EXPECT_TRUE(same ? coloured == 0 : coloured > static_cast<int>(heat.total() / 20)) << coloured;
         }
     }
+    // The image's own scale is kept as an option: another picture of the same errors.
+    const std::string fixedDir = makeTempDir("maps_fixed"), ownDir = makeTempDir("maps_own");
+    ASSERT_EQ(runTool(with(flawed, {"--save-maps", fixedDir})).status, 0);
+    ASSERT_EQ(runTool(with(flawed, {"--save-maps", ownDir, "--heatmap-scale", "image"})).status, 0);
+    EXPECT_NE(readFile(fixedDir + "/left_heatmap.png"), readFile(ownDir + "/left_heatmap.png"));
     writeFile(fs::path(flawed[0]).parent_path() / "a_file", "x");
     EXPECT_TRUE(failsWithOneLine(
         runTool(with(flawed, {"--save-maps", fs::path(flawed[0]).parent_path() / "a_file/maps"})), "morvex: "));
+    const std::string blocked = makeTempDir("blocked_maps");
+    fs::create_directory(blocked + "/left_matSelfSim.png");
+    const std::string reason = "/left_matSelfSim.png: cannot write the map image: Is a directory\n";
+    EXPECT_TRUE(failsWithOneLine(runTool(with(flawed, {"--save-maps", blocked})), "morvex: " + blocked + reason));
 }
 
 TEST_F(CommandLine, MinScoreExitsWithThreeBelowTheThreshold)
@@ -168,8 +197,9 @@ TEST_F(CommandLine, BadCommandLinesAreUsageErrors)
         {with(flawed, {"--size", "65537x48"}), "--size: '65537x48' is not a size such as 1920x1080"},
         {with(flawed, {"--threads", "0"}), "--threads: Value 0 not in range 1 to 1024"},
         {with(flawed, {"--yuv-format", "411"}), "--yuv-format: 411 not in {420,400,422,444}"},
-        {with(flawed, {"--frames", "0"}), "--frames: Value 0 not in range"},
-        {with(flawed, {"--first", "-1"}), "--first: Value -1 not in range"},
+        {with(flawed, {"--frames", "0"}), "--frames: N must be a number of frames: 1 or more, not 0\n"},
+        {with(flawed, {"--first", "-1"}), "--first: K must be a frame number: 0 (the first frame) or more, not -1\n"},
+        {with(flawed, {"--jsno"}), "The following argument was not expected: --jsno; did you mean --json?\n"},
         {{flawed[0], flawed[1], flawed[2]}, "expected 7 inputs, got 3"}};
     for (const auto& [args, message] : cases) {
         const ToolRun run = runTool(args);

@@ -9,6 +9,7 @@
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <cmath>
 #include <cstring>
@@ -131,6 +132,30 @@ TEST(DepthToDisparity, DegenerateCamerasGiveConstantMaps)
     EXPECT_EQ(constant.at<float>(0, 2), 10.0f);
     const morvex::Camera samePositions = morvex::Camera::fromText("10 100 10 100 100 100 104 5 5"); // only the shift
     EXPECT_EQ(cv::countNonZero(morvex::depthToDisparity(depthRow({0, 255}), samePositions, 'L') != 2.0f), 0);
+}
+
+TEST(Maps, HeatMapsHaveAFixedScaleAndALabelledColourBar)
+{
+    // One pixel's weighted error is a quarter of the fixed top: the middle colour. On the image's own
+    // scale it is the top colour.
+    morvex::ViewMaps maps;
+    maps.matSelfSim = cv::Mat::zeros(20, 40, CV_32F);
+    maps.matSelfSim.at<float>(10, 20) = morvex::kHeatmapTop / 4;
+    maps.matSelfWeight = maps.matValidSelf = cv::Mat::ones(20, 40, CV_32F);
+    maps.matInvadSim = maps.matInvadWeight = maps.matValidInvad = cv::Mat::zeros(20, 40, CV_32F);
+    const cv::Mat levels = (cv::Mat_<uchar>(1, 2) << 128, 255);
+    cv::Mat plasma;
+    cv::applyColorMap(levels, plasma, cv::COLORMAP_PLASMA);
+    for (const auto& [top, level] : {std::pair(morvex::kHeatmapTop, 0), {0.0f, 1}}) {
+        const cv::Mat heat = morvex::errorHeatmap(cv::Mat(20, 40, CV_8U, 100.0), maps, top);
+        ASSERT_EQ(heat.size(), cv::Size(256, 50));
+        EXPECT_EQ(heat.at<cv::Vec3b>(11, 21), plasma.at<cv::Vec3b>(0, level)); // widened by a pixel
+        EXPECT_EQ(heat.at<cv::Vec3b>(5, 5), cv::Vec3b(50, 50, 50));
+        EXPECT_EQ(heat.at<cv::Vec3b>(25, 255), plasma.at<cv::Vec3b>(0, 1)); // the bar ends at the top colour
+        cv::Mat labels;
+        cv::inRange(heat.rowRange(36, 50), cv::Scalar(255, 255, 255), cv::Scalar(255, 255, 255), labels);
+        EXPECT_GT(cv::countNonZero(labels), 100);
+    }
 }
 
 TEST(Score, LogarithmOfTheMeanError)

@@ -254,6 +254,21 @@ TEST(SequenceRun, FrameLinesThenThePooledLinesAndACsvFile)
     const std::string rows = readFile(csv);
     EXPECT_EQ(rows.rfind("frame,score,error_left,error_right,share_over_1_left,", 0), 0u) << rows;
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), kFrames + 1) << rows;
+    // Heat maps as videos: a header, then each frame's three full planes (the view, its colour bar below).
+    const std::string maps = makeTempDir("heat_videos");
+    ASSERT_EQ(runTool(with(args, {"--save-maps", maps})).status, 0);
+    for (const char* view : {"/left_heatmap.y4m", "/right_heatmap.y4m"}) {
+        const std::string video = readFile(maps + view);
+        const std::string header = "YUV4MPEG2 W256 H94 F25:1 Ip A1:1 C444 XCOLORRANGE=FULL\n";
+        EXPECT_EQ(video.substr(0, header.size()), header);
+        EXPECT_EQ(video.size(), header.size() + kFrames * (6 + 256 * 94 * 3)) << view;
+    }
+    const ToolRun toStdout = runTool(with(args, {"--csv", "-", "--json"}));
+    EXPECT_EQ(toStdout.out.substr(0, rows.size()), rows);
+    // The clock counts milliseconds, and the JSON says so without float noise.
+    EXPECT_TRUE(std::regex_match(json::parse(toStdout.out.substr(rows.size()))["computational_time"].dump(),
+                                 std::regex("[0-9]+(\\.[0-9]{1,3})?")))
+        << toStdout.out;
 
     // Frame 0 of set B made set A's: that frame is perfect, the whole sequence still has a score.
     for (int i : {4, 5}) {
@@ -280,13 +295,14 @@ TEST(SequenceRun, BrokenSequencesFailWithOneLine)
         {with(args, {"--frames", "9"}), "0.yuv (left view): has no frame 8; it holds 4 frames (0 to 3)"},
         {deep, "4.y4m (depth map of the left view, set B): has 10-bit samples"},
         {with(pattern, {"--frames", "4"}),
-         "3_100%%_%03d.png (depth map of the right view, set A): has no frame 3: the files"}};
+         "3_100%%_%03d.png (depth map of the right view, set A): has no frame 3: the files"},
+        {with(args, {"--csv", "/nonexistent/rows.csv"}), "rows.csv: cannot write the CSV file: No such file or"}};
     for (const auto& [arguments, mentions] : cases) {
         const ToolRun run = runTool(arguments);
         EXPECT_TRUE(failsWithOneLine(run, "morvex: /"));
         EXPECT_NE(run.err.find(mentions), std::string::npos) << run.err;
     }
-    for (const auto& option : {std::vector<std::string>{"--phases"}, {"--show-maps"}, {"--save-maps", "maps"}}) {
+    for (const auto& option : {std::vector<std::string>{"--phases"}, {"--show-maps"}}) {
         const ToolRun run = runTool(with(args, option));
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')),

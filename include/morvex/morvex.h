@@ -120,10 +120,18 @@ struct PairResult {
     ViewResult left, right;
     float score = 0.0f;              // 20 ln(1 / sqrt(mean of the two errors)); inf for identical sets
     std::string scoreText() const;   // as the "MORVEX Score:" line prints it: "51.4085", "inf"
+    // When no disparity of either view differs: the pixels whose depth values
+    // differ between sets A and B all the same, differences that vanish in
+    // whole-pixel disparities (the score is then inf). 0 otherwise.
+    long long vanishedDifferences = 0;
+    // A warning about the result, for the user to read, or "": "sets A and B
+    // differ in N pixels of their depth maps, but ...".
+    std::string warning() const;
 };
 
 // Receives the lines that report a view's phases: "<<Preparation>>",
-// "Time: 0.006(sec)", ... eight per view.
+// "Time: 0.006(sec)", ... eight per view; score() puts "Left view:" and
+// "Right view:" before each view's eight.
 using PhaseLines = std::function<void(const std::string& line)>;
 
 // Receives a map to show (CV_32F), its window name ("matSelfSim",
@@ -157,17 +165,26 @@ struct PairImages {
 };
 
 // The score of a pair. Throws Error for images of another type or size, an
-// unusable camera, or a view of which no pixel can be compared.
+// unusable camera, a view of which no pixel can be compared, or a view whose
+// camera turns all 256 depth values into one disparity.
 PairResult score(const PairImages& images, const Camera& camera, const PairOptions& options = {});
 
 // Throws the Error that score() would throw for these inputs, without
 // computing the score: the camera first, then the images in order, then
-// whether each view has a pixel that can be compared.
+// whether each view has a pixel that can be compared, then whether each
+// view's depth values give more than one disparity.
 void checkPair(const PairImages& images, const Camera& camera);
 
 // A depth map (CV_8UC1) of side 'L' or 'R' as whole-pixel disparities
 // towards the middle camera (CV_32F).
 cv::Mat depthToDisparity(const cv::Mat& depth, const Camera& camera, char side);
+
+// The inverse of depthToDisparity: for a float disparity map (CV_32FC1) of
+// side 'L' or 'R', the depth map (CV_8UC1) whose whole-pixel disparities are
+// the nearest to it. Of the depth values that give that disparity, the one
+// whose unrounded disparity is nearest is taken; ties go to the lower value
+// (the farther depth), and NaN gives 0.
+cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char side);
 
 // The metric of one view on disparities of your own: the view's grey values
 // 0..255 and whole-pixel disparities of sets A and B, CV_32FC1 maps of one
@@ -187,8 +204,16 @@ std::string formatFloat(float value);
 // truncated, not rounded; the error maps use 0..1, the weight maps their own range.
 cv::Mat renderMap(const cv::Mat& map, bool autoRange);
 
+// The weighted error that the top colour of a heat map stands for unless
+// asked otherwise, the same for every image: 1/16, a difference of 64 grey
+// levels at full weight. Larger errors get the top colour too.
+constexpr float kHeatmapTop = 1.0f / 16.0f;
+
 // A view (CV_8UC1) in grey with its weighted error laid over it in colour
-// (CV_8UC3), from the maps of its ViewResult.
-cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps);
+// (CV_8UC3), from the maps of its ViewResult, and below it a colour bar
+// labelled with the errors it stands for (30 rows; the picture is at least
+// 256 pixels wide). `top` is the error given the top colour; 0 takes the
+// 95th percentile of the image's own coloured errors.
+cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps, float top = kHeatmapTop);
 
 } // namespace morvex

@@ -24,7 +24,8 @@ def write_pair(directory, images):
     """The six images as PGM files named as the arguments of morvex.score()."""
     paths = [pathlib.Path(directory) / name for name in NAMES]
     for path, image in zip(paths, images):
-        path.write_bytes(b"P5\n%d %d\n255\n" % image.shape[::-1] + np.ascontiguousarray(image).tobytes())
+        kind = b"P6" if image.ndim == 3 else b"P5"  # colour as RGB
+        path.write_bytes(kind + b"\n%d %d\n255\n" % image.shape[1::-1] + np.ascontiguousarray(image).tobytes())
     return paths
 
 

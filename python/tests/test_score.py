@@ -72,6 +72,18 @@ def test_views_of_converted_depth_maps_are_the_views_of_the_score(make_scene):
     # Gain = focal length x baseline, -5; 255 stands for the near depth.
     assert morvex.depth_to_disparity(np.array([[0, 255]], np.uint8), (50, 500, 50, 500, 320, 319.5, 319.5, 0, 10),
                                      "L").tolist() == [[-3, -32]]
+    # Back: the nearest whole disparity, then the nearest unrounded one (-10.5: -11 from 65's -10.54).
+    assert morvex.disparity_to_depth(np.array([[-3, -32.4, -10.5, np.nan]], np.float32),
+                                     (50, 500, 50, 500, 320, 319.5, 319.5, 0, 10), "L").tolist() == [[0, 255, 65, 0]]
+    steps = np.linspace(-30, 30, 130 * 74, dtype=np.float32).reshape(74, 130)
+    for side, depth in (("L", depth_left_b), ("R", depth_right_b)):
+        disparity = morvex.depth_to_disparity(depth, camera, side)
+        assert np.array_equal(morvex.depth_to_disparity(morvex.disparity_to_depth(disparity, camera, side),
+                                                        camera, side), disparity)
+        every = morvex.depth_to_disparity(np.arange(256, dtype=np.uint8).reshape(1, 256), camera, side)
+        nearest = np.abs(every.reshape(1, 1, 256) - steps[:, :, None]).min(axis=2)
+        back = morvex.depth_to_disparity(morvex.disparity_to_depth(steps, camera, side), camera, side)
+        assert np.array_equal(np.abs(back - steps), nearest)
     pair = morvex.score(left, right, depth_left_a, depth_right_a, depth_left_b, depth_right_b, camera)
     for side, view, depth_a, depth_b, expected in (("L", left, depth_left_a, depth_left_b, pair.left),
                                                     ("R", right, depth_right_a, depth_right_b, pair.right)):

@@ -91,4 +91,40 @@ cv::Mat depthToDisparity(const cv::Mat& depth, const Camera& camera, char side)
     return disparity;
 }
 
+cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char side)
+{
+    if (disparity.type() != CV_32FC1)
+        throw Error(Input::None, "a disparity map must be 32-bit float (CV_32FC1)");
+    const DisparityMapping mapping = disparityMapping(camera, side);
+    const float scale = static_cast<float>(mapping.scale);
+    const float offset = static_cast<float>(mapping.offset);
+    const std::array<float, 256> whole = disparityTable(camera, side);
+    std::array<float, 256> exact;
+    for (int v = 0; v < 256; ++v) {
+        const float product = static_cast<float>(v) * scale;
+        exact[v] = product + offset;
+    }
+
+    cv::Mat depth(disparity.rows, disparity.cols, CV_8U);
+    for (int r = 0; r < disparity.rows; ++r) {
+        const float* in = disparity.ptr<float>(r);
+        uint8_t* out = depth.ptr<uint8_t>(r);
+        for (int c = 0; c < disparity.cols; ++c) {
+            // The nearest whole-pixel disparity first, then, of the values
+            // that give it, the one whose exact disparity is nearest; ties go
+            // to the lower value. NaN stays at value 0, the far depth.
+            const double x = in[c];
+            int best = 0;
+            for (int v = 1; v < 256; ++v) {
+                const double wholeGap = std::fabs(whole[v] - x), bestWholeGap = std::fabs(whole[best] - x);
+                if (wholeGap < bestWholeGap ||
+                    (wholeGap == bestWholeGap && std::fabs(exact[v] - x) < std::fabs(exact[best] - x)))
+                    best = v;
+            }
+            out[c] = static_cast<uint8_t>(best);
+        }
+    }
+    return depth;
+}
+
 } // namespace morvex

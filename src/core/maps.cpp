@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace morvex {
@@ -13,9 +15,13 @@ namespace morvex {
 namespace {
 
 // Weighted errors below one grey level of difference at full weight get no
-// colour in the heat map; of the others, this percentile gets the top colour.
+// colour in the heat map; on an image's own scale, this percentile of the
+// others gets the top colour.
 const float kHeatFloor = 1.0f / (255.0f * 255.0f);
 const size_t kHeatPercentile = 95;
+// The colour bar below the view: its height, and a width at which its labels fit.
+const int kBarHeight = 30;
+const int kBarMinWidth = 256;
 
 // The low eight bits of t truncated toward zero; values past the 64-bit
 // range and NaN (a map without range) give 0.
@@ -41,6 +47,57 @@ cv::Mat weightedErrorMap(const ViewMaps& maps)
         }
     }
     return weighted;
+}
+
+// The 95th percentile of the coloured errors, for a heat map on the image's
+// own scale. The coloured errors are sparse and mostly small: scaled by their
+// maximum, nearly all of them would stay dark.
+float percentileOfColoured(const cv::Mat& weighted)
+{
+    std::vector<float> shown;
+    for (int r = 0; r < weighted.rows; ++r) {
+        const float* row = weighted.ptr<float>(r);
+        for (int c = 0; c < weighted.cols; ++c)
+            if (row[c] > 0.0f)
+                shown.push_back(row[c]);
+    }
+    if (shown.empty())
+        return 0.0f;
+    const auto at = shown.begin() + static_cast<std::ptrdiff_t>(shown.size() * kHeatPercentile / 100);
+    std::nth_element(shown.begin(), at, shown.end());
+    return *at;
+}
+
+std::string barLabel(float value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", static_cast<double>(value));
+    return text;
+}
+
+// The colour scale from no error to `top` across the strip, and beneath it
+// the weighted errors of its start, middle (a quarter of top: the colour
+// follows the root) and end.
+void drawColourBar(cv::Mat strip, float top)
+{
+    cv::Mat ramp(1, strip.cols, CV_8U);
+    for (int c = 0; c < strip.cols; ++c)
+        ramp.at<uint8_t>(0, c) = static_cast<uint8_t>(c * 255 / std::max(strip.cols - 1, 1));
+    cv::Mat colours;
+    cv::applyColorMap(ramp, colours, cv::COLORMAP_PLASMA);
+    for (int r = 2; r < kBarHeight / 2; ++r)
+        colours.copyTo(strip.row(r));
+
+    const int font = cv::FONT_HERSHEY_SIMPLEX;
+    const double scale = 0.4;
+    const std::string labels[3] = {"0", barLabel(top / 4.0f), ">=" + barLabel(top)};
+    for (int i = 0; i < 3; ++i) {
+        int baseline = 0;
+        const cv::Size size = cv::getTextSize(labels[i], font, scale, 1, &baseline);
+        const int x = i == 0 ? 2 : i == 1 ? (strip.cols - size.width) / 2 : strip.cols - size.width - 2;
+        cv::putText(strip, labels[i], cv::Point(x, kBarHeight - 4), font, scale, cv::Scalar(255, 255, 255), 1,
+                    cv::LINE_8);
+    }
 }
 
 } // namespace
@@ -76,29 +133,14 @@ cv::Mat renderMap(const cv::Mat& map, bool autoRange)
     return image;
 }
 
-cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps)
+cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps, float top)
 {
     // Half of the non-zero errors are far below one grey level, traces of
     // the synthesis' averaging: they get no colour.
     cv::Mat weighted = weightedErrorMap(maps);
     cv::threshold(weighted, weighted, kHeatFloor, 0.0, cv::THRESH_TOZERO);
-
-    // The rest are sparse and mostly small: scaled by their maximum, nearly
-    // all of them would stay dark. A high percentile of them is the top of
-    // the colour scale instead; larger ones are clamped to it.
-    std::vector<float> shown;
-    for (int r = 0; r < weighted.rows; ++r) {
-        const float* row = weighted.ptr<float>(r);
-        for (int c = 0; c < weighted.cols; ++c)
-            if (row[c] > 0.0f)
-                shown.push_back(row[c]);
-    }
-    float top = 0.0f;
-    if (!shown.empty()) {
-        const auto at = shown.begin() + static_cast<std::ptrdiff_t>(shown.size() * kHeatPercentile / 100);
-        std::nth_element(shown.begin(), at, shown.end());
-        top = *at;
-    }
+    if (!(top > 0.0f))
+        top = percentileOfColoured(weighted);
 
     // Most errors lie along object edges, one pixel wide; widened to three
     // they show at the size of the whole view.
@@ -118,8 +160,8 @@ cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps)
     cv::applyColorMap(level, colour, cv::COLORMAP_PLASMA);
 
     // Where there is no error the view shows, dimmed so that the colour
-    // stands out against it.
-    cv::Mat heatmap(view.size(), CV_8UC3);
+    // stands out against it; the colour bar goes below it.
+    cv::Mat heatmap = cv::Mat::zeros(view.rows + kBarHeight, std::max(view.cols, kBarMinWidth), CV_8UC3);
     for (int r = 0; r < view.rows; ++r)
         for (int c = 0; c < view.cols; ++c) {
             if (spread.at<float>(r, c) > 0.0f) {
@@ -129,6 +171,7 @@ cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps)
                 heatmap.at<cv::Vec3b>(r, c) = cv::Vec3b(g, g, g);
             }
         }
+    drawColourBar(heatmap(cv::Rect(0, view.rows, heatmap.cols, kBarHeight)), top);
     return heatmap;
 }
 

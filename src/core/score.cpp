@@ -6,6 +6,7 @@
 
 #include <morvex/morvex.h>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <future>
@@ -105,6 +106,16 @@ void checkPair(const PairImages& images, const Camera& camera)
             throw Error(Input::CameraFile, std::string("no pixel of the ") + v.name +
                                                " view could be compared: with these camera values its depth maps "
                                                "of sets A and B send every pixel outside the image");
+    for (const auto& v : views) {
+        const std::array<float, 256> table = disparityTable(camera, v.side);
+        if (std::all_of(table.begin(), table.end(), [&](float d) { return d == table[0]; }))
+            throw Error(Input::CameraFile,
+                        std::string("all 256 depth values of the ") + v.name + " view become one disparity, " +
+                            formatFloat(table[0]) +
+                            " pixels, so its depth maps cannot tell depths apart: the focal length must be in "
+                            "pixels, and the near and far depths and the two camera positions must differ enough "
+                            "to move a pixel");
+    }
 }
 
 PairResult score(const PairImages& images, const Camera& camera, const PairOptions& options)
@@ -130,10 +141,18 @@ PairResult score(const PairImages& images, const Camera& camera, const PairOptio
         if (rightError)
             std::rethrow_exception(rightError);
     } else {
+        // Each view's block of phase lines is labelled with its view.
+        if (view.phaseLines)
+            view.phaseLines("Left view:");
         result.left = evaluateOneView(left, camera, view);
+        if (view.phaseLines)
+            view.phaseLines("Right view:");
         result.right = evaluateOneView(right, camera, view);
     }
     result.score = combineViewErrors(result.left.error, result.right.error);
+    if (result.left.disagreeingPixels == 0 && result.right.disagreeingPixels == 0)
+        result.vanishedDifferences = cv::countNonZero(images.depthLeftA != images.depthLeftB) +
+                                     static_cast<long long>(cv::countNonZero(images.depthRightA != images.depthRightB));
     return result;
 }
 
@@ -150,6 +169,15 @@ float combineViewErrors(float errorLeft, float errorRight)
 std::string PairResult::scoreText() const
 {
     return formatFloat(score);
+}
+
+std::string PairResult::warning() const
+{
+    if (vanishedDifferences == 0)
+        return "";
+    return "sets A and B differ in " + std::to_string(vanishedDifferences) +
+           " pixels of their depth maps, but every difference vanishes in the whole-pixel disparities, so the "
+           "score counts none of them";
 }
 
 std::string formatFloat(float value)

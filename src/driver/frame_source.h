@@ -47,14 +47,20 @@ public:
     // True once an image file read had more than 8 bits per sample, of which
     // only the high 8 bits are kept. Raw YUV and Y4M are always 8-bit.
     bool deeperThan8Bits() const { return deeperThan8Bits_; }
+    // True when, besides, every such image held values below 256 only: high bytes of 0.
+    bool deepValuesBelow256() const { return deeperThan8Bits_ && !deepHighBytes_; }
 
 protected:
-    void noteDepth(bool deeperThan8Bits)
+    void noteDepth(bool deeperThan8Bits, const cv::Mat& image)
     {
-        if (deeperThan8Bits)
-            deeperThan8Bits_ = true;
+        if (!deeperThan8Bits)
+            return;
+        deeperThan8Bits_ = true;
+        if (cv::countNonZero(image) > 0)
+            deepHighBytes_ = true;
     }
 
 private:
     std::atomic<bool> deeperThan8Bits_{false};
+    std::atomic<bool> deepHighBytes_{false};
 };

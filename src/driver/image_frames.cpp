@@ -14,7 +14,7 @@ public:
     {
         bool deeper = false;
         image_ = loadGreyImage(path, index, deeper);
-        noteDepth(deeper);
+        noteDepth(deeper, image_);
     }
 
     bool isVideo() const override { return false; }
@@ -138,7 +138,7 @@ public:
             failMissing(k);
         bool deeper = false;
         cv::Mat image = loadGreyImage(file, index_, deeper);
-        noteDepth(deeper);
+        noteDepth(deeper, image);
         if (!size_.empty() && image.size() != size_)
             failInput(file, index_, "is " + sizeText(image.cols, image.rows) + " but frame " +
                                         std::to_string(first_) + " of " + text_ + " is " +

@@ -49,12 +49,31 @@ bool startsAsPng(const std::string& path)
     return hasPngSignature(head, static_cast<std::size_t>(file.gcount()));
 }
 
+[[noreturn]] void failColourDepth(const std::string& path, int index)
+{
+    failInput(path, index,
+              "is a colour image whose red, green and blue differ (a colour-mapped picture?); a depth map must be "
+              "grey: one channel, or three or four whose colours are equal in every pixel");
+}
+
+// Whether the first three channels are equal in every pixel.
+bool coloursEqual(const cv::Mat& image)
+{
+    std::vector<cv::Mat> planes;
+    cv::split(image, planes);
+    return cv::countNonZero(planes[0] != planes[1]) == 0 && cv::countNonZero(planes[0] != planes[2]) == 0;
+}
+
 // PNG files, the usual inputs, are decoded here; 16-bit ones are read once,
 // already cut to 8 bits.
 cv::Mat decodePng(const std::string& path, int index, bool& deeperThan8Bits)
 {
     try {
-        return readGreyPng(path, false, deeperThan8Bits);
+        bool coloursDiffer = false;
+        cv::Mat image = readGreyPng(path, false, deeperThan8Bits, &coloursDiffer);
+        if (coloursDiffer && index >= kDepthLeftA)
+            failColourDepth(path, index);
+        return image;
     } catch (const PngError& e) {
         if (e.truncated)
             failInput(path, index, std::string("is truncated: ") + e.what());
@@ -71,7 +90,7 @@ cv::Mat decodePng(const std::string& path, int index, bool& deeperThan8Bits)
 // other warnings of a decoded image (an odd colour profile, say) are
 // dropped. The standard error is one per process, so threads decode such
 // files in turn.
-cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth)
+cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth, bool keepChannels = false)
 {
     ReadImageFunction readImage = nullptr;
     try {
@@ -89,7 +108,7 @@ cv::Mat decodeWithPlugin(const std::string& path, int index, bool keepDepth)
     const bool diverted = saved >= 0 && ::dup2(::fileno(capture), STDERR_FILENO) >= 0;
     cv::Mat image;
     std::string said;
-    readImage(path.c_str(), keepDepth, &image, &said); // leaves image empty when it fails
+    readImage(path.c_str(), keepDepth, keepChannels, &image, &said); // leaves image empty when it fails
     if (diverted) {
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
@@ -200,12 +219,25 @@ cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits)
     if (startsAsPng(path))
         return decodePng(path, index, deeperThan8Bits);
     // Reading at the file's own depth first tells whether it has more than
-    // 8 bits per sample; only such files are read a second time, as 8-bit.
-    cv::Mat image = decodeWithPlugin(path, index, true);
+    // 8 bits per sample (and, for a depth map, whether its colours differ);
+    // only such files are read a second time, as 8-bit grey.
+    const bool depthMap = index >= kDepthLeftA && index <= kDepthRightB;
+    cv::Mat image = decodeWithPlugin(path, index, true, depthMap);
+    if (image.channels() >= 3 && !coloursEqual(image))
+        failColourDepth(path, index);
     deeperThan8Bits = image.depth() != CV_8U;
-    if (deeperThan8Bits)
+    if (deeperThan8Bits || image.channels() > 1)
         image = decodeWithPlugin(path, index, false);
     return image;
+}
+
+std::string deepSamplesWarning(const std::string& path, int index, bool allBelow256)
+{
+    const std::string name = "morvex: warning: " + path + " (" + inputRole(index) + ") has more than 8 bits per sample";
+    if (!allBelow256)
+        return name + "; only the high 8 bits are used";
+    return name + ", but every value is below 256: the high 8 bits, which are used, are 0 everywhere (the far "
+                  "depth); save an 8-bit map as an 8-bit image, or scale a deeper one to the full range";
 }
 
 void checkImageSize(const cv::Mat& image, int index, const cv::Size& leftSize, const std::string& path)
@@ -244,8 +276,7 @@ PairImages loadPairImages(const InputPaths& paths, std::ostream& warnings)
         *targets[i] = loaded[i].image;
         checkImageSize(*targets[i], i, images.viewLeft.size(), paths[i]);
         if (deeper && !warned) {
-            warnings << "morvex: warning: " << paths[i] << " (" << inputRole(i)
-                     << ") has more than 8 bits per sample; only the high 8 bits are used" << std::endl;
+            warnings << deepSamplesWarning(paths[i], i, cv::countNonZero(*targets[i]) == 0) << std::endl;
             warned = true;
         }
     }

@@ -56,8 +56,13 @@ void checkReadableFile(const std::string& path, int index);
 morvex::Camera loadCameraFile(const std::string& path);
 
 // Reads one image of the pair as 8-bit grey. Images with more than 8 bits per
-// sample keep their high 8 bits; `deeperThan8Bits` tells the caller so.
+// sample keep their high 8 bits; `deeperThan8Bits` tells the caller so. A
+// depth map in colour is refused unless its red, green and blue are equal.
 cv::Mat loadGreyImage(const std::string& path, int index, bool& deeperThan8Bits);
+
+// The warning for an image with more than 8 bits per sample, of which the
+// high 8 bits are used; allBelow256 when those are 0 everywhere.
+std::string deepSamplesWarning(const std::string& path, int index, bool allBelow256);
 
 // Checks that an image has the left view's size, and that the size is one
 // the metric can work at.

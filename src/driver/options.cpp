@@ -1,10 +1,12 @@
 #include "driver/options.h"
 
+#include "driver/option_suggestion.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -85,6 +87,20 @@ bool parseSize(const std::string& text, SequenceFormat& format)
     return true;
 }
 
+// CLI11's range check would print the range's limits, the largest double in
+// 309 digits; a value that is no number at all is left to its conversion.
+CLI::Validator atLeast(double least, const std::string& problem)
+{
+    return CLI::Validator(
+        [least, problem](std::string& value) {
+            char* end = nullptr;
+            const double number = std::strtod(value.c_str(), &end);
+            const bool numeric = !value.empty() && *end == '\0';
+            return numeric && !(number >= least) ? problem + ", not " + value : std::string();
+        },
+        "");
+}
+
 } // namespace
 
 const char* usageLine()
@@ -119,6 +135,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                                            "Write the error and weight maps and an error heat map of each\n"
                                            "view as PNG files into DIR (created if needed)")
                                 ->type_name("DIR");
+    app.add_option("--heatmap-scale", o.heatmapScale,
+                   "Colour scale of the heat maps of --save-maps: fixed (default; the\n"
+                   "same for every image and run) or image (each image's own)")
+        ->check(CLI::IsMember({"fixed", "image"}).description(""))
+        ->type_name("SCALE");
     app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines");
     app.add_option("--min-score", o.minScore,
                    "After printing, exit with status 3 when the score is below X\n"
@@ -133,12 +154,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         ->type_name("FMT")
         ->group(sequences);
     app.add_option("--first", o.sequenceFormat.firstFrame, "First frame to score (default 0)")
-        ->check(CLI::Validator(CLI::NonNegativeNumber).description(""))
+        ->check(atLeast(0, "K must be a frame number: 0 (the first frame) or more"))
         ->type_name("K")
         ->group(sequences);
     app.add_option("--frames", o.frameCount, "Number of frames to score (default: all of the shortest\n"
                                               "video)")
-        ->check(CLI::Validator(CLI::PositiveNumber).description(""))
+        ->check(atLeast(1, "N must be a number of frames: 1 or more"))
         ->type_name("N")
         ->group(sequences);
     app.add_option("--threads", o.threads, "Frames scored at once (default: one per core)")
@@ -158,6 +179,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     } catch (const CLI::CallForVersion& e) {
         parsed.exitStatus = app.exit(e, std::cout, std::cerr);
+        return parsed;
+    } catch (const CLI::ExtrasError& e) {
+        parsed.exitStatus = usageError(e.what() + optionSuggestion(app, argc, argv));
         return parsed;
     } catch (const CLI::ParseError& e) {
         parsed.exitStatus = usageError(e.what());

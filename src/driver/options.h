@@ -13,6 +13,7 @@ struct Options {
     bool printPhases = false;       // --phases
     bool showMaps = false;          // --show-maps
     std::string saveMapsDir;        // --save-maps DIR
+    std::string heatmapScale = "fixed"; // --heatmap-scale: "fixed" or "image"
     bool json = false;              // --json
     std::optional<double> minScore; // --min-score X
 

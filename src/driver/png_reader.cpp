@@ -136,7 +136,7 @@ bool hasPngSignature(const unsigned char* bytes, std::size_t size)
     return size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
 }
 
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile)
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer)
 {
     PngDecoding d;
     d.file = std::fopen(path.c_str(), "rb");
@@ -167,5 +167,8 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
         d.rows[r] = image.ptr(static_cast<int>(r));
     if (!readPixels(d))
         fail(d);
+    // libpng keeps a pixel whose three colours are equal as it is, and notes the others.
+    if (coloursDiffer != nullptr)
+        *coloursDiffer = png_get_rgb_to_gray_status(d.png) != 0;
     return orientImage(image, orientationOf(d));
 }

@@ -22,6 +22,7 @@ struct PngError : std::runtime_error {
 // palette images by libpng's weighted sum of red, green and blue, alpha and
 // transparency dropped, fewer than 8 bits stretched to 0..255, 16-bit
 // samples cut to their high byte, and the image turned upright by an EXIF
-// orientation. sixteenBitFile tells whether the file has 16 bits per sample.
+// orientation. sixteenBitFile tells whether the file has 16 bits per sample,
+// coloursDiffer (when given) whether a pixel's red, green and blue differ.
 // Throws PngError.
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile);
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer = nullptr);

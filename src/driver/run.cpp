@@ -80,6 +80,8 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 
     const int start = clockMilliseconds();
     const PairResult result = scorePair(images, camera, options.paths, pairOptions);
+    if (!result.warning().empty())
+        err << "morvex: warning: " << result.warning() << std::endl;
     if (!options.json && !pairOptions.view.keepMaps) {
         // The measured time includes writing the score line.
         writeScoreLine(out, result.score);
@@ -91,8 +93,9 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
     // The maps come first so that a map that cannot be written fails the
     // run before any result is printed.
     if (pairOptions.view.keepMaps) {
-        saveViewMaps(options.saveMapsDir, "left", images.viewLeft, result.left.maps);
-        saveViewMaps(options.saveMapsDir, "right", images.viewRight, result.right.maps);
+        const float top = options.heatmapScale == "image" ? 0.0f : morvex::kHeatmapTop;
+        saveViewMaps(options.saveMapsDir, "left", images.viewLeft, result.left.maps, top);
+        saveViewMaps(options.saveMapsDir, "right", images.viewRight, result.right.maps, top);
     }
     if (options.json) {
         writeJsonResult(out, options.paths, result, seconds);

@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -63,10 +65,11 @@ std::string exactText(double value)
     return text;
 }
 
-// Rows of the --csv file, written when the run has succeeded.
+// Rows of the --csv file, written when the run has succeeded; "-" is the
+// standard output.
 class CsvFile {
 public:
-    explicit CsvFile(const std::string& path) : path_(path)
+    CsvFile(const std::string& path, std::ostream& out) : path_(path), out_(out)
     {
         rows_ << "frame,score,error_left,error_right,share_over_1_left,share_over_1_right,share_over_2_left,"
                  "share_over_2_right,mean_abs_difference_left,mean_abs_difference_right\n";
@@ -85,15 +88,22 @@ public:
     {
         if (path_.empty())
             return;
+        if (path_ == "-") {
+            out_ << rows_.str();
+            return;
+        }
+        errno = 0;
         std::ofstream file(path_, std::ios::trunc);
         file << rows_.str();
         file.close();
         if (!file)
-            throw InputError(path_ + ": cannot write the CSV file");
+            throw InputError(path_ + ": cannot write the CSV file" +
+                             (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
     }
 
 private:
     std::string path_;
+    std::ostream& out_;
     std::ostringstream rows_;
 };
 
@@ -101,7 +111,7 @@ private:
 // failing frame leaves nothing on the standard output that looks like a result.
 class TextWriter : public SequenceWriter {
 public:
-    TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath) {}
+    TextWriter(std::ostream& out, const std::string& csvPath) : out_(out), csv_(csvPath, out) {}
     void frame(const FrameResult& f) override
     {
         lines_ << "Frame " << f.frame << ": MORVEX Score: " << f.pair.score << '\n';
@@ -140,7 +150,7 @@ void addDifferenceFields(nlohmann::ordered_json& object, const ViewResult& left,
 
 class JsonWriter : public SequenceWriter {
 public:
-    JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath) {}
+    JsonWriter(std::ostream& out, const Options& options) : out_(out), options_(options), csv_(options.csvPath, out) {}
     void frame(const FrameResult& f) override
     {
         frames_.push_back({
@@ -172,7 +182,8 @@ public:
         p["worst_frame"] = pooled.worstFrame;
         addDifferenceFields(p, pooled.differencesLeft, pooled.differencesRight);
         doc["pooled"] = p;
-        doc["computational_time"] = numberOrNull(seconds);
+        // As the time line prints it: the clock counts whole milliseconds.
+        doc["computational_time"] = nlohmann::ordered_json::parse(morvex::formatFloat(seconds));
         doc["inputs"] = inputsJson(options_.paths);
         out_ << doc.dump(2) << std::endl;
     }

@@ -3,6 +3,7 @@
 #include "driver/options.h"
 #include "driver/run.h"
 
+#include <array>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -11,6 +12,7 @@
 struct FrameResult {
     long long frame = 0;
     PairResult pair;
+    std::array<cv::Mat, 2> heatmaps; // of the left and right view with --save-maps, until written
 };
 
 // The result of a whole sequence.

@@ -1,6 +1,7 @@
 #include "driver/sequence_run.h"
 
 #include "driver/frame_source.h"
+#include "driver/map_writer.h"
 #include "driver/progress.h"
 #include "driver/run.h"
 #include "driver/sequence_report.h"
@@ -131,6 +132,7 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::C
     pairOptions.view = viewOptionsOfRun(std::cout);
     pairOptions.parallelViews = false;
     pairOptions.view.disparityErrors = options.json || !options.csvPath.empty();
+    pairOptions.view.keepMaps = !options.saveMapsDir.empty();
     for (;;) {
         long long index;
         {
@@ -143,7 +145,14 @@ void scoreFrames(SequenceInputs& inputs, const Options& options, const morvex::C
         FrameResult result;
         result.frame = frame;
         try {
-            result.pair = scorePair(readPair(inputs, options, frame), camera, options.paths, pairOptions);
+            const PairImages pair = readPair(inputs, options, frame);
+            result.pair = scorePair(pair, camera, options.paths, pairOptions);
+            if (pairOptions.view.keepMaps) {
+                // On the fixed scale, so that the frames can be compared.
+                result.heatmaps = {morvex::errorHeatmap(pair.viewLeft, result.pair.left.maps),
+                                   morvex::errorHeatmap(pair.viewRight, result.pair.right.maps)};
+                result.pair.left.maps = result.pair.right.maps = {};
+            }
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> hold(work.lock);
             if (!work.failed)
@@ -170,20 +179,33 @@ void warnOfDeepSamples(const Options& options, const SequenceInputs& inputs, std
 {
     for (int i = 0; i < 6; ++i)
         if (inputs.sources[i]->deeperThan8Bits()) {
-            err << "morvex: warning: " << options.paths[i] << " (" << inputRole(i)
-                << ") has more than 8 bits per sample; only the high 8 bits are used" << std::endl;
+            err << deepSamplesWarning(options.paths[i], i, inputs.sources[i]->deepValuesBelow256()) << std::endl;
             return;
         }
 }
 
+// Once for the run: the first frame whose differences vanish, and how many more do.
+void warnOfVanishedDifferences(const std::vector<FrameResult>& results, std::ostream& err)
+{
+    const auto first = std::find_if(results.begin(), results.end(),
+                                    [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
+    if (first == results.end())
+        return;
+    const auto more =
+        std::count_if(first + 1, results.end(), [](const FrameResult& f) { return f.pair.vanishedDifferences > 0; });
+    err << "morvex: warning: frame " << first->frame
+        << (more > 0 ? " (and " + std::to_string(more) + " more)" : std::string()) << ": " << first->pair.warning()
+        << std::endl;
+}
+
 void rejectPerViewOutputs(const Options& options)
 {
-    const char* option = options.printPhases ? "--phases"
-                         : options.showMaps  ? "--show-maps"
-                         : !options.saveMapsDir.empty() ? "--save-maps"
-                                                        : nullptr;
+    const char* option = options.printPhases ? "--phases" : options.showMaps ? "--show-maps" : nullptr;
     if (option != nullptr)
         throw UsageError(std::string(option) + " works on single stereo pairs only, not on sequences");
+    if (options.heatmapScale == "image")
+        throw UsageError("--heatmap-scale image works on single stereo pairs only; the heat map videos of a "
+                         "sequence have the fixed scale");
 }
 
 } // namespace
@@ -200,6 +222,12 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     work.results.resize(inputs.count);
     work.finished.assign(inputs.count, 0);
     std::unique_ptr<SequenceWriter> writer = makeSequenceWriter(options, out);
+    std::vector<std::unique_ptr<HeatmapVideo>> videos;
+    if (!options.saveMapsDir.empty()) {
+        makeMapDirectory(options.saveMapsDir);
+        for (const char* name : {"/left_heatmap.y4m", "/right_heatmap.y4m"})
+            videos.push_back(std::make_unique<HeatmapVideo>(options.saveMapsDir + name));
+    }
 
     const int start = clockMilliseconds();
     std::vector<std::thread> threads;
@@ -214,8 +242,20 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
         std::unique_lock<std::mutex> hold(work.lock);
         while (written < inputs.count && !work.failed) {
             work.changed.wait_for(hold, std::chrono::milliseconds(200));
-            while (written < inputs.count && work.finished[written] && !work.failed)
-                writer->frame(work.results[written++]);
+            while (written < inputs.count && work.finished[written] && !work.failed) {
+                FrameResult& result = work.results[written++];
+                writer->frame(result);
+                try {
+                    for (std::size_t v = 0; v < videos.size(); ++v) {
+                        videos[v]->write(result.heatmaps[v]);
+                        result.heatmaps[v].release();
+                    }
+                } catch (const InputError& e) {
+                    // The scoring threads stop at their next frame.
+                    work.error = e.what();
+                    work.failed = true;
+                }
+            }
             progress.update(work.finishedCount);
         }
     }
@@ -224,7 +264,10 @@ int runSequence(const Options& options, std::ostream& out, std::ostream& err)
     progress.clear();
     if (work.failed)
         throw InputError(work.error);
+    for (const auto& video : videos)
+        video->close();
     warnOfDeepSamples(options, inputs, err);
+    warnOfVanishedDifferences(work.results, err);
 
     const PooledSequence pooled = poolSequence(work.results);
     writer->finish(pooled, start);

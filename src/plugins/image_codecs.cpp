@@ -7,10 +7,12 @@
 
 #include <type_traits>
 
-extern "C" bool morvexReadImage(const char* path, bool keepDepth, cv::Mat* image, std::string* problem)
+extern "C" bool morvexReadImage(const char* path, bool keepDepth, bool keepChannels, cv::Mat* image,
+                                std::string* problem)
 {
     try {
-        *image = cv::imread(path, keepDepth ? cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH : cv::IMREAD_GRAYSCALE);
+        const int colour = keepChannels ? cv::IMREAD_ANYCOLOR : cv::IMREAD_GRAYSCALE;
+        *image = cv::imread(path, keepDepth ? colour | cv::IMREAD_ANYDEPTH : colour);
         return true;
     } catch (const cv::Exception& e) {
         *problem = e.err;

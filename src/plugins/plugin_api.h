@@ -11,9 +11,11 @@
 #include <string>
 
 // morvex_image_codecs: cv::imread(path, IMREAD_GRAYSCALE), with
-// IMREAD_ANYDEPTH when keepDepth is set. False, with image untouched and
-// problem holding the message, when the image library threw.
-using ReadImageFunction = bool (*)(const char* path, bool keepDepth, cv::Mat* image, std::string* problem);
+// IMREAD_ANYDEPTH when keepDepth is set; with keepChannels, IMREAD_ANYCOLOR
+// instead of IMREAD_GRAYSCALE. False, with image untouched and problem
+// holding the message, when the image library threw.
+using ReadImageFunction = bool (*)(const char* path, bool keepDepth, bool keepChannels, cv::Mat* image,
+                                   std::string* problem);
 constexpr const char* kReadImageSymbol = "morvexReadImage";
 
 // morvex_display: shows the image in the window of that name and waits for a key.
