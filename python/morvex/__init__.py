@@ -2,6 +2,7 @@
 library the command line runs; morvex.eval evaluates whole datasets."""
 
 from ._native import (Camera, Result, ViewResult, __version__, combine_view_errors, depth_to_disparity,
-                      evaluate_view, score)
+                      disparity_to_depth, evaluate_view, score)
 
-__all__ = ["Camera", "Result", "ViewResult", "combine_view_errors", "depth_to_disparity", "evaluate_view", "score"]
+__all__ = ["Camera", "Result", "ViewResult", "combine_view_errors", "depth_to_disparity", "disparity_to_depth",
+           "evaluate_view", "score"]
