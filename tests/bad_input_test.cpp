@@ -96,6 +96,9 @@ TEST(BadInput, Images)
          "is a PNG file that cannot be decoded: libpng error: IHDR: CRC error"},
         {kDepthRightB, jpeg.substr(0, jpeg.size() / 2), "is truncated"},
         {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)), "is 80x48 but the left view is 64x48"},
+        // Told by the header, before the damaged pixels are decoded.
+        {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)).replace(60, 1, "?"),
+         "is 80x48 but the left view is 64x48"},
         {kLeftView, encoded(".png", cv::Mat(48, 7, CV_8U, 100.0)),
          "is 7x48; images must be at least 8 pixels wide and high"}};
     for (const auto& [index, bytes, problem] : cases) {
