@@ -249,7 +249,8 @@ TEST(PngReader, LyingLengthsAndFailedDataChecksFailWithLittleMemory)
     const auto zlibStored = [](const std::string& raw) {
         std::string stream(raw.size() + 64, '\0');
         uLongf size = stream.size();
-        compress2(reinterpret_cast<Bytef*>(&stream[0]), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 0);
+        compress2(reinterpret_cast<Bytef*>(&stream[0]), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size(),
+                  0);
         return stream.substr(0, size);
     };
     std::string raw;
