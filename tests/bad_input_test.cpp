@@ -52,6 +52,8 @@ TEST(BadInput, CameraFiles)
     const std::pair<std::string, const char*> cases[] = {
         {"50 500 50 500 32", "but only 5 could be read"},
         {"50 500 fifty 500 32 31.5 31.5 0 10", "but only 2 could be read"},
+        {"1e 500 50 500 32 31.5 31.5 0 10", "but only 0 could be read"}, // "%f" read 1
+        {"50 500 50 500 32 31.5 31.5 0 1e+", "but only 8 could be read"},
         {std::string("\x7f\x45LF\x02\x00\xff\xfe", 8), "but only 0 could be read"},
         {"50 500 50 500 32 1e999 31.5 0 10", "left camera is inf, not a finite number"},
         {"50 500 50 500 nan 31.5 31.5 0 10", "focal length is nan, not a finite number"},
@@ -102,6 +104,9 @@ TEST(BadInput, Images)
          "is a PNG file that cannot be decoded: libpng error: IHDR: CRC error"},
         {kDepthRightB, jpeg.substr(0, jpeg.size() / 2), "is truncated"},
         {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)), "is 80x48 but the left view is 64x48"},
+        // Told by the header, before the damaged pixels are decoded.
+        {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)).replace(60, 1, "?"),
+         "is 80x48 but the left view is 64x48"},
         {kLeftView, encoded(".png", cv::Mat(48, 7, CV_8U, 100.0)),
          "is 7x48; images must be at least 8 pixels wide and high"},
         {kDepthLeftB, encoded(".png", jet), colourMapped},

@@ -10,6 +10,8 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <sys/resource.h>
+
 #include <random>
 
 namespace {
@@ -230,4 +232,36 @@ TEST(PngReader, DamagedFilesFailWhereOpenCvFailsAndSayWhy)
     EXPECT_TRUE(decodesAsOpenCv(joinPngChunks(chunks)));
     EXPECT_EQ(readWithTool(pngFile(joinPngChunks(chunks))).message,
               "the image is 40000x30000, more than the 1073741824 pixels an image may have");
+}
+
+TEST(PngReader, FailedDataChecksAndLyingLengthsFailAndCostLittleMemory)
+{
+    std::vector<PngChunk> chunks = pngChunks(encodePng(randomPng(20, 20, PNG_COLOR_TYPE_GRAY, 8, 3)));
+    ASSERT_EQ(chunks.size(), 3u);
+    const PngChunk ihdr = chunks[0], idat = chunks[1], iend = chunks[2];
+    // The Adler-32 of the image data in an IDAT of its own, which libpng checks only after the rows.
+    std::string check = idat.data.substr(idat.data.size() - 4);
+    check[3] ^= 1;
+    const std::pair<std::vector<PngChunk>, std::string> cases[] = {
+        {{ihdr, {"IDAT", idat.data.substr(0, idat.data.size() - 4)}, {"IDAT", check}, iend},
+         "libpng error: IDAT: incorrect data check"},
+        {{ihdr, idat, idat, iend}, "an IDAT chunk follows the end of the image data"}};
+    for (const auto& [damaged, message] : cases)
+        EXPECT_EQ(readWithTool(pngFile(joinPngChunks(damaged))).message, message);
+    chunks[0].data.replace(0, 8, std::string("\0\0\x75\x30\0\0\x75\x30", 8)); // 30000x30000
+    const std::string huge = joinPngChunks(chunks);
+    EXPECT_EQ(readWithTool(pngFile(huge)).message,
+              "the image is 30000x30000, more than a file of " + std::to_string(huge.size()) + " bytes can hold");
+
+    // 43 bytes, 8x8 with a text chunk that claims 2 GiB: libpng allocated and zeroed it all before the file ended.
+    chunks[0].data.replace(0, 8, std::string("\0\0\0\x08\0\0\0\x08", 8));
+    for (const char* text : {"tEXt", "zTXt", "iTXt"}) {
+        const std::string bytes = joinPngChunks({chunks[0]}) + "\x7f\xff\xff\xff" + text + "ab";
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        const Decoded d = readWithTool(pngFile(bytes));
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_TRUE(bytes.size() == 43 && d.truncated) << text;
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 50 * 1024) << text << ": kilobytes more at the peak";
+    }
 }

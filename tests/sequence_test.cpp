@@ -69,6 +69,8 @@ TEST(FrameSource, RawYuvAndY4mOfEveryFormatAtEvenAndOddSizes)
                                     {"420", " F25:1 Ip A1:1 C420jpeg", "FRAME"},
                                     {"420", "", "FRAME Ip XCOMMENT=a"},
                                     {"400", " Cmono", "FRAME Ib"},
+                                    {"420", " C420p8", "FRAME"},
+                                    {"400", " Cmono8", "FRAME"},
                                     {"422", " C422", "FRAME"},
                                     {"444", " C444 Ip", "FRAME"}};
     for (const auto& [format, header, frameLine] : cases)
@@ -118,6 +120,8 @@ TEST(FrameSource, MessagesNameTheInputAndWhatIsWrong)
         {"p_%d.png", 0, 0, "420", 3,
          "has no frame 3: the files stop before " + d + "p_2.png, which does not exist" + holds},
         {"p_%s.png", 0, 0, "420", kOpenOnly, "is a frame file pattern whose conversion '%s'" + conversion},
+        {"p_%%1.png", 0, 0, "420", kOpenOnly,
+         "is a frame file pattern without a frame number; use one %d, %04d or the like (%% for a literal %)"},
         {"p_%d_%d.png", 0, 0, "420", kOpenOnly,
          "is a frame file pattern with more than one conversion; use exactly one %d, %04d or the like (%% for a "
          "literal %)"},

@@ -2,9 +2,11 @@
 
 #include <morvex/morvex.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -117,6 +119,59 @@ int readNumbers(Camera& camera, ReadNumber readNumber)
     return numbersRead;
 }
 
+// The next run of characters up to white space; nextChar() gives EOF at the end.
+template <class NextChar>
+std::string nextToken(NextChar nextChar)
+{
+    int ch = nextChar();
+    while (ch != EOF && std::isspace(ch))
+        ch = nextChar();
+    std::string token;
+    for (; ch != EOF && !std::isspace(ch); ch = nextChar())
+        token += static_cast<char>(ch);
+    return token;
+}
+
+// A number is a whole token in decimal: optional sign, digits with an
+// optional fraction, optional exponent; "%f" took "1e" or "1e+" as 1 and
+// left the rest. Infinity and NaN are taken too, so that the check of the
+// values can name them. Converted as "%f" converts it.
+bool parseNumber(const std::string& token, float& value)
+{
+    std::size_t at = token.size() > 0 && (token[0] == '+' || token[0] == '-') ? 1 : 0;
+    std::string word = token.substr(at);
+    for (char& ch : word)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (word == "inf" || word == "infinity" || word == "nan") {
+        value = std::strtof(token.c_str(), nullptr);
+        return true;
+    }
+    const auto digits = [&token, &at] {
+        const std::size_t start = at;
+        while (at < token.size() && token[at] >= '0' && token[at] <= '9')
+            ++at;
+        return at - start;
+    };
+    std::size_t mantissa = digits();
+    if (at < token.size() && token[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (at < token.size() && (token[at] == 'e' || token[at] == 'E')) {
+        ++at;
+        if (at < token.size() && (token[at] == '+' || token[at] == '-'))
+            ++at;
+        if (digits() == 0)
+            return false;
+    }
+    if (at != token.size())
+        return false;
+    value = std::strtof(token.c_str(), nullptr);
+    return true;
+}
+
 Camera checkedCamera(const Camera& camera, int numbersRead, const std::string& path)
 {
     if (numbersRead < 9)
@@ -135,7 +190,9 @@ int readCameraNumbers(const std::string& path, Camera& camera)
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
     if (!file)
         return -1;
-    return readNumbers(camera, [&file](float& value) { return std::fscanf(file.get(), "%f", &value) == 1; });
+    return readNumbers(camera, [&file](float& value) {
+        return parseNumber(nextToken([&file] { return std::getc(file.get()); }), value);
+    });
 }
 
 Camera Camera::fromText(const std::string& text)
@@ -143,11 +200,8 @@ Camera Camera::fromText(const std::string& text)
     Camera camera;
     const char* next = text.c_str();
     const int numbersRead = readNumbers(camera, [&next](float& value) {
-        int used = 0;
-        if (std::sscanf(next, "%f%n", &value, &used) != 1)
-            return false;
-        next += used;
-        return true;
+        return parseNumber(nextToken([&next] { return *next == '\0' ? EOF : static_cast<unsigned char>(*next++); }),
+                           value);
     });
     return checkedCamera(camera, numbersRead, "");
 }

@@ -14,15 +14,9 @@
 
 namespace {
 
-// An error is one line: control characters (a newline in a file name, in a
-// library's message) are shown as '?'.
 void reportError(const std::string& message)
 {
-    std::string line = message;
-    for (char& ch : line)
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
-            ch = '?';
-    std::cerr << "morvex: " << line << std::endl;
+    std::cerr << "morvex: " << oneLine(message) << std::endl;
 }
 
 } // namespace

@@ -63,6 +63,9 @@ public:
             found = true;
             i = end - 1;
         }
+        if (!found)
+            failInput(pattern, index, "is a frame file pattern without a frame number; use one %d, %04d or the like "
+                                      "(%% for a literal %)");
     }
 
     std::string fileFor(long long number) const

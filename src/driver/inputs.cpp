@@ -254,6 +254,24 @@ PairImages loadPairImages(const InputPaths& paths, std::ostream& warnings)
         bool deeper = false;
         std::exception_ptr error;
     };
+    // The sizes in the PNG headers are checked first, so that a mismatch
+    // costs no decoding; only as long as every earlier input's size is known
+    // that way, so that of several bad inputs the first is still named.
+    cv::Size leftSize;
+    for (int i = 0; i < 6; ++i) {
+        std::error_code ec;
+        const cv::Size size = std::filesystem::is_regular_file(paths[i], ec) && startsAsPng(paths[i])
+                                  ? pngImageSize(paths[i])
+                                  : cv::Size();
+        if (size.empty())
+            break;
+        if (i == 0)
+            leftSize = size;
+        const std::string problem = morvex::imageSizeProblem(size, leftSize);
+        if (!problem.empty())
+            failInput(paths[i], i, problem);
+    }
+
     std::array<Loaded, 6> loaded;
     runConcurrently(6, [&](int i) {
         try {

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
@@ -69,21 +70,26 @@ public:
 
 int usageError(const std::string& message)
 {
-    std::cerr << "morvex: " << message << "\n" << usageLine() << "\n";
+    std::cerr << "morvex: " << oneLine(message) << "\n" << usageLine() << "\n";
     return kExitUsage;
 }
 
-// "WxH" with both sides from 1 to 65536.
+// "WxH": two decimal numbers from 1 to 65536 and nothing else ("%d" would
+// wrap 4294967328 to 32 and take a sign).
 bool parseSize(const std::string& text, SequenceFormat& format)
 {
-    int width = 0, height = 0;
-    char x = 0, extra = 0;
-    if (std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &extra) != 3 || x != 'x')
-        return false;
-    if (width < 1 || height < 1 || width > 65536 || height > 65536)
-        return false;
-    format.width = width;
-    format.height = height;
+    const std::size_t x = text.find('x');
+    const std::string sides[] = {text.substr(0, x), x == std::string::npos ? "" : text.substr(x + 1)};
+    int values[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        if (sides[k].empty() || sides[k].size() > 5 || sides[k].find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        values[k] = std::stoi(sides[k]);
+        if (values[k] < 1 || values[k] > 65536)
+            return false;
+    }
+    format.width = values[0];
+    format.height = values[1];
     return true;
 }
 
@@ -101,7 +107,35 @@ CLI::Validator atLeast(double least, const std::string& problem)
         "");
 }
 
+// Frame numbers and counts are at most this, so that no sum of them
+// overflows; CLI11 would take a number too large for its type as the largest.
+const long long kMaxFrameNumber = 1000000000000000;
+
+CLI::Validator frameNumber()
+{
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const std::size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+            if (text.size() == start || text.find_first_not_of("0123456789", start) != std::string::npos)
+                return "'" + text + "' is not a whole number";
+            const std::size_t lead = std::min(text.find_first_not_of('0', start), text.size());
+            if (text[0] != '-' && (text.size() - lead > 16 || std::stoll("0" + text.substr(lead)) > kMaxFrameNumber))
+                return "'" + text + "' is larger than " + std::to_string(kMaxFrameNumber);
+            return "";
+        },
+        "");
+}
+
 } // namespace
+
+std::string oneLine(const std::string& message)
+{
+    std::string line = message;
+    for (char& ch : line)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+            ch = '?';
+    return line;
+}
 
 const char* usageLine()
 {
@@ -154,11 +188,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         ->type_name("FMT")
         ->group(sequences);
     app.add_option("--first", o.sequenceFormat.firstFrame, "First frame to score (default 0)")
+        ->check(frameNumber())
         ->check(atLeast(0, "K must be a frame number: 0 (the first frame) or more"))
         ->type_name("K")
         ->group(sequences);
     app.add_option("--frames", o.frameCount, "Number of frames to score (default: all of the shortest\n"
                                               "video)")
+        ->check(frameNumber())
         ->check(atLeast(1, "N must be a number of frames: 1 or more"))
         ->type_name("N")
         ->group(sequences);

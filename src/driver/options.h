@@ -47,5 +47,9 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 
+// The message with its control characters (a newline in an argument, in a
+// library's message) shown as '?', so that an error stays one line.
+std::string oneLine(const std::string& message);
+
 // The one-line usage shown with command-line errors.
 const char* usageLine();

@@ -33,7 +33,11 @@ struct PngDecoding {
     std::string error;
     std::string firstWarning;
     bool fileEnded = false;
-    int fileBitDepth = 0;
+    std::string dataProblem; // found by the reader itself, not by libpng
+    std::uint64_t fileSize = 0, position = 0;
+    std::uint32_t chunkLength = 0; // of the chunk whose header was read last
+    bool pixelsRead = false;
+    int fileBitDepth = 0, fileChannels = 0;
     std::vector<png_bytep> rows;
 
     PngDecoding() = default;
@@ -60,21 +64,46 @@ void onWarning(png_structp png, png_const_charp message)
         decoding->firstWarning = message;
 }
 
+std::uint32_t bigEndian(const unsigned char* bytes)
+{
+    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
+}
+
+// Also checks each chunk's length as its header is read: libpng would
+// allocate (and zero) the whole claimed length of an ancillary chunk before
+// finding that the file ends, and a chunk can never be longer than what is
+// left of the file. Lengths libpng itself refuses are left to it.
 void readBytes(png_structp png, png_bytep data, std::size_t length)
 {
-    auto* decoding = static_cast<PngDecoding*>(png_get_io_ptr(png));
-    if (std::fread(data, 1, length, decoding->file) == length)
+    auto* d = static_cast<PngDecoding*>(png_get_io_ptr(png));
+    if (std::fread(data, 1, length, d->file) != length) {
+        if (std::ferror(d->file))
+            png_error(png, std::strerror(errno));
+        d->fileEnded = true;
+        png_error(png, "the file ends early");
+    }
+    d->position += length;
+    if ((png_get_io_state(png) & PNG_IO_CHUNK_HDR) == 0 || length != 8)
         return;
-    if (std::ferror(decoding->file))
-        png_error(png, std::strerror(errno));
-    decoding->fileEnded = true;
-    png_error(png, "the file ends early");
+    d->chunkLength = bigEndian(data);
+    if (d->chunkLength <= PNG_UINT_31_MAX && d->chunkLength + std::uint64_t(4) > d->fileSize - d->position) {
+        d->fileEnded = true;
+        png_error(png, "the file ends early");
+    }
+    // libpng skips image data that follows the end of its compressed
+    // stream without a word; the data of such a file is damaged.
+    if (d->pixelsRead && d->chunkLength > 0 && std::memcmp(data + 4, "IDAT", 4) == 0) {
+        d->dataProblem = "an IDAT chunk follows the end of the image data";
+        png_error(png, "extra IDAT");
+    }
 }
 
 [[noreturn]] void fail(const PngDecoding& decoding)
 {
     if (decoding.fileEnded)
         throw PngError("the file ends before its PNG data does", true);
+    if (!decoding.dataProblem.empty())
+        throw PngError(decoding.dataProblem, false);
     std::string message = "libpng error: " + decoding.error;
     if (!decoding.firstWarning.empty())
         message += " (after: " + decoding.firstWarning + ")";
@@ -92,6 +121,7 @@ bool readHeader(PngDecoding& d, bool keepSixteenBits)
     const int colourType = png_get_color_type(d.png, d.info);
     const int bitDepth = png_get_bit_depth(d.png, d.info);
     d.fileBitDepth = bitDepth;
+    d.fileChannels = png_get_channels(d.png, d.info);
     if (colourType == PNG_COLOR_TYPE_PALETTE)
         png_set_palette_to_rgb(d.png);
     if ((colourType & PNG_COLOR_MASK_COLOR) == 0 && bitDepth < 8)
@@ -114,7 +144,13 @@ bool readPixels(PngDecoding& d)
 {
     if (setjmp(png_jmpbuf(d.png)))
         return false;
+    // A failed check of the image data (the zlib stream's Adler-32, data
+    // after its end) is only a warning to libpng, and OpenCV scores the
+    // damaged pixels; a metric must not.
+    png_set_benign_errors(d.png, 0);
     png_read_image(d.png, d.rows.data());
+    png_set_benign_errors(d.png, 1);
+    d.pixelsRead = true;
     png_read_end(d.png, d.endInfo);
     return true;
 }
@@ -129,19 +165,16 @@ int orientationOf(const PngDecoding& d)
     return exifOrientation(exif, size);
 }
 
-} // namespace
-
-bool hasPngSignature(const unsigned char* bytes, std::size_t size)
+void openDecoding(PngDecoding& d, const std::string& path)
 {
-    return size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
-}
-
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer)
-{
-    PngDecoding d;
     d.file = std::fopen(path.c_str(), "rb");
     if (d.file == nullptr)
         throw PngError(std::string("cannot be opened: ") + std::strerror(errno), false);
+    if (std::fseek(d.file, 0, SEEK_END) == 0) {
+        const long end = std::ftell(d.file);
+        d.fileSize = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    }
+    std::rewind(d.file);
     d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &d, onError, onWarning);
     if (d.png != nullptr)
         d.info = png_create_info_struct(d.png);
@@ -150,7 +183,53 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
     if (d.endInfo == nullptr)
         throw std::bad_alloc();
     png_set_read_fn(d.png, &d, readBytes);
+    // Nothing here uses text; skipped, their chunks cost nothing.
+    static const png_byte textChunks[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(d.png, PNG_HANDLE_CHUNK_NEVER, textChunks, 3);
+}
 
+} // namespace
+
+bool hasPngSignature(const unsigned char* bytes, std::size_t size)
+{
+    return size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
+}
+
+cv::Size pngImageSize(const std::string& path)
+{
+    PngDecoding d;
+    try {
+        openDecoding(d, path);
+    } catch (const PngError&) {
+        return {};
+    }
+    if (setjmp(png_jmpbuf(d.png)))
+        return {};
+    png_read_info(d.png, d.info);
+    const int width = static_cast<int>(png_get_image_width(d.png, d.info));
+    const int height = static_cast<int>(png_get_image_height(d.png, d.info));
+    png_uint_32 size = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(d.png, d.info, &size, &exif) != 0)
+        return exifOrientation(exif, size) >= 5 ? cv::Size(height, width) : cv::Size(width, height);
+    // An eXIf chunk after the pixels would still count; look for one.
+    for (std::uint64_t at = d.position + d.chunkLength + 4; at + 8 <= d.fileSize;) {
+        unsigned char header[8];
+        if (std::fseek(d.file, static_cast<long>(at), SEEK_SET) != 0 || std::fread(header, 1, 8, d.file) != 8)
+            break;
+        if (std::memcmp(header + 4, "eXIf", 4) == 0)
+            return {};
+        if (std::memcmp(header + 4, "IEND", 4) == 0)
+            break;
+        at += 12 + std::uint64_t(bigEndian(header));
+    }
+    return cv::Size(width, height);
+}
+
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer)
+{
+    PngDecoding d;
+    openDecoding(d, path);
     if (!readHeader(d, keepSixteenBits))
         fail(d);
     const png_uint_32 width = png_get_image_width(d.png, d.info);
@@ -158,6 +237,13 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
     if (std::uint64_t(width) * height > kMaxPixels)
         throw PngError("the image is " + std::to_string(width) + "x" + std::to_string(height) + ", more than the " +
                            std::to_string(kMaxPixels) + " pixels an image may have",
+                       false);
+    // Deflate packs at most 1032 bytes into one: a header that claims more
+    // rows than the file can hold is found out before the image is allocated.
+    const std::uint64_t rowBytes = (std::uint64_t(width) * d.fileChannels * d.fileBitDepth + 7) / 8 + 1;
+    if (rowBytes * height > 1032 * d.fileSize)
+        throw PngError("the image is " + std::to_string(width) + "x" + std::to_string(height) +
+                           ", more than a file of " + std::to_string(d.fileSize) + " bytes can hold",
                        false);
     sixteenBitFile = d.fileBitDepth == 16;
     cv::Mat image(static_cast<int>(height), static_cast<int>(width),

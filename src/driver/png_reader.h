@@ -16,6 +16,11 @@ struct PngError : std::runtime_error {
     bool truncated;
 };
 
+// The size readGreyPng will give the image, from the file's header and EXIF
+// orientation, without decoding the pixels; empty when it cannot be told so
+// (not a PNG file, a damaged header, an eXIf chunk after the pixels).
+cv::Size pngImageSize(const std::string& path);
+
 // Decodes a PNG file into one channel, exactly as OpenCV's cv::imread does
 // with IMREAD_GRAYSCALE (8 bits per sample) or, with keepSixteenBits, with
 // IMREAD_GRAYSCALE | IMREAD_ANYDEPTH (16-bit files stay 16-bit): colour and

@@ -77,9 +77,12 @@ std::string headerFormat(const PlanarFile& file, const std::string& token)
         return "400";
     if (tag == "422" || tag == "444" || tag == "411" || tag == "444alpha")
         return tag;
-    // Deeper samples are written as C420p10, C444p12, Cmono16, ...
+    // Deeper samples are written as C420p10, C444p12, Cmono16, ...; some
+    // writers name 8-bit ones so too.
     for (const std::string layout : {"420p", "422p", "444p", "mono"}) {
         const std::string bits = tag.substr(std::min(layout.size(), tag.size()));
+        if (tag.compare(0, layout.size(), layout) == 0 && bits == "8")
+            return layout == "mono" ? "400" : layout.substr(0, 3);
         if (tag.compare(0, layout.size(), layout) == 0 && allDigits(bits) && bits.size() <= 2)
             file.fail("has " + bits + "-bit samples (" + token + "); only 8-bit Y4M is supported");
     }
