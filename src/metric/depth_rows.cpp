@@ -1,49 +1,527 @@
+// The depth-row stages, one source for every processor: Highway compiles this
+// file once per target (one lane at a time; SSSE3, SSE4, AVX2 and AVX-512 on
+// x86-64; NEON and SVE on arm64) and the first call picks the best target
+// that the processor has. Each lane does exactly the operations of the
+// one-lane target: only single products and sums (Highway makes a fused
+// multiply-add only when asked for one), correctly rounded divisions, and
+// conversions whose inputs are in range, so every target gives the same bits.
+// Row arrays are reached through pointers held in locals: a vector store may
+// alias any memory, and would otherwise make the compiler reload them.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "metric/depth_rows.cpp"
+#include <hwy/foreach_target.h>
+#include <hwy/highway.h>
+
 #include "metric/depth_rows.h"
+#include "metric/error_terms.h"
+#include "metric/similarity_search.h"
 
-#include "metric/depth_row_pixel.h"
+HWY_BEFORE_NAMESPACE();
+namespace depth_rows {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
 
-#if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
-#define MORVEX_AVX2_ROWS 1
-// The AVX2 forms, in depth_rows_avx2.cpp.
-void truncateDepthRowAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
-RowCounts searchAndErrorTermsAvx2(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
-                                  PoolingCursor& pooling);
-#endif
+// Pixels as 32-bit lanes: N at a time.
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using DU = hn::RebindToUnsigned<DF>;
+using DB = hn::Rebind<uint8_t, DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using MF = hn::Mask<DF>;
+using MI = hn::Mask<DI>;
+// The error terms are estimated in double: that stage takes N / 2 pixels at
+// a time, with their floats and integers in half vectors.
+using DD = hn::ScalableTag<double>;
+using DD64 = hn::RebindToUnsigned<DD>;
+using DDF = hn::Rebind<float, DD>;
+using DDI = hn::Rebind<int32_t, DD>;
+using DDU = hn::RebindToUnsigned<DDI>;
+using DDB = hn::Rebind<uint8_t, DD>;
+using VD = hn::Vec<DD>;
 
-bool processorHasDepthRowVectorCode()
+// The widest vector of 32-bit lanes any target of this file has.
+constexpr size_t kMaxLanes = HWY_MAX_BYTES / sizeof(float);
+static_assert(kMaxLanes <= static_cast<size_t>(kRowPadding), "row arrays end in a vector's worth of padding");
+
+// The row's inputs from pixel j on. The last group of a row that is not a
+// whole number of vectors reads a padded copy of its pixels.
+struct GroupInputs {
+    const uint8_t *depthA, *depthB, *view8;
+    const float *mixed, *gradDisp;
+};
+
+class RowInputs {
+public:
+    RowInputs(const DepthRowInputs& in, size_t lanes) : in_(in), tail_(in.width - in.width % static_cast<int>(lanes))
+    {
+        const int count = in.width - tail_;
+        std::copy_n(in.depthA + tail_, count, depthA_);
+        std::copy_n(in.depthB + tail_, count, depthB_);
+        std::copy_n(in.view8 + tail_, count, view8_);
+        std::copy_n(in.mixed + tail_, count, mixed_);
+        std::copy_n(in.gradDisp + tail_, count, gradDisp_);
+    }
+
+    // The first pixel of the padded copy.
+    int tail() const { return tail_; }
+
+    GroupInputs at(int j) const
+    {
+        if (j < tail_)
+            return {in_.depthA + j, in_.depthB + j, in_.view8 + j, in_.mixed + j, in_.gradDisp + j};
+        const int k = j - tail_;
+        return {depthA_ + k, depthB_ + k, view8_ + k, mixed_ + k, gradDisp_ + k};
+    }
+
+private:
+    const DepthRowInputs& in_;
+    int tail_;
+    uint8_t depthA_[kMaxLanes] = {}, depthB_[kMaxLanes] = {}, view8_[kMaxLanes] = {};
+    float mixed_[kMaxLanes] = {}, gradDisp_[kMaxLanes] = {};
+};
+
+// Pools a stage's share of the previous row's terms for a group of `lanes`
+// pixels: kPer8 for each eight, at least one.
+template <int kPer8>
+int poolingShare(size_t lanes)
 {
-#ifdef MORVEX_AVX2_ROWS
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
+    return static_cast<int>((lanes * kPer8 + 7) / 8);
 }
+
+HWY_INLINE VF depthValues(const uint8_t* depth)
+{
+    return hn::ConvertTo(DF(), hn::PromoteTo(DI(), hn::LoadU(DB(), depth)));
+}
+
+// The rounding of disparityTable for values within +-2^22, half to even (in
+// the processor's rounding mode, as the table's conversion): adding 2^23 with
+// the value's sign leaves no fraction, and subtracting it again is exact.
+HWY_INLINE VI roundedSmall(VF value)
+{
+    const VF magic = hn::CopySign(hn::Set(DF(), 8388608.0f), value);
+    return hn::ConvertTo(DI(), hn::Sub(hn::Add(value, magic), magic));
+}
+
+// The table's entries for N depth values where all of them are small: the
+// product and the sum in float, rounded; exact as int32.
+HWY_INLINE VI smallDisparities(const uint8_t* depth, VF scale, VF offset)
+{
+    return roundedSmall(hn::Add(hn::Mul(depthValues(depth), scale), offset));
+}
+
+HWY_INLINE VI limitedTruncation(VF disparity)
+{
+    const VF limited =
+        hn::Min(hn::Max(disparity, hn::Set(DF(), -kDisparityLimit)), hn::Set(DF(), kDisparityLimit));
+    return hn::ConvertTo(DI(), limited);
+}
+
+// ValueRange::normalized of |disparity| for N pixels, with the range's
+// values made once per row.
+struct Normalizing {
+    VF lo, span;
+    bool flat;
+
+    explicit Normalizing(const ValueRange& range)
+        : lo(hn::Set(DF(), range.lo)), span(hn::Set(DF(), range.hi - range.lo)), flat(range.hi == range.lo)
+    {
+    }
+
+    VF magnitudes(VF disparity) const
+    {
+        if (flat)
+            return hn::Zero(DF());
+        return hn::Div(hn::Sub(hn::Abs(disparity), lo), span);
+    }
+};
+
+// Where the truncation stage's results go.
+struct TruncationRows {
+    int32_t *truncA, *truncB, *shift, *differ, *sampleA, *sampleB;
+    float *magnitudeA, *magnitudeB;
+
+    explicit TruncationRows(DepthRowScratch& s)
+        : truncA(s.truncA.data()), truncB(s.truncB.data()), shift(s.shift.data()), differ(s.differ.data()),
+          sampleA(s.sampleA.data()), sampleB(s.sampleB.data()), magnitudeA(s.magnitudeA.data()),
+          magnitudeB(s.magnitudeB.data())
+    {
+    }
+
+    HWY_INLINE void store(int j, VI tA, VI tB, VI shifts, VI differs, VI level, VF magA, VF magB) const
+    {
+        const DI di;
+        hn::StoreU(tA, di, truncA + j);
+        hn::StoreU(tB, di, truncB + j);
+        hn::StoreU(shifts, di, shift + j);
+        hn::StoreU(differs, di, differ + j);
+        hn::StoreU(hn::Add(hn::ShiftLeft<8>(tA), level), di, sampleA + j);
+        hn::StoreU(hn::Add(hn::ShiftLeft<8>(tB), level), di, sampleB + j);
+        hn::StoreU(magA, DF(), magnitudeA + j);
+        hn::StoreU(magB, DF(), magnitudeB + j);
+    }
+};
+
+// Stage 1 for the groups of N pixels, the last one padded.
+void TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, PoolingCursor& pooling)
+{
+    const DF df;
+    const DI di;
+    const size_t lanes = hn::Lanes(df);
+    const RowInputs rows(in, lanes);
+    const VF scale = hn::Set(df, in.disparityScale);
+    const VF offset = hn::Set(df, in.disparityOffset);
+    const TruncationRows out(s);
+    const Normalizing rangeA(in.rangeA);
+    const Normalizing rangeB(in.rangeB);
+    const int width = in.width;
+    const int share = poolingShare<kPooledInTruncation>(lanes);
+    PoolingCursor cursor = pooling;
+    if (in.smallDisparities) {
+        // Whole numbers within +-2^21: the truncations are the numbers, their
+        // differences are exact and need no limit.
+        for (int j = 0; j < width; j += static_cast<int>(lanes)) {
+            cursor.advance(share);
+            const GroupInputs g = rows.at(j);
+            const VI tA = smallDisparities(g.depthA, scale, offset);
+            const VI tB = smallDisparities(g.depthB, scale, offset);
+            out.store(j, tA, tB, hn::Sub(tA, tB), hn::VecFromMask(di, hn::Ne(tA, tB)),
+                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), rangeA.magnitudes(hn::ConvertTo(df, tA)),
+                      rangeB.magnitudes(hn::ConvertTo(df, tB)));
+        }
+    } else {
+        // Any disparities: the table's own entries, which saturate past the
+        // 32-bit range.
+        for (int j = 0; j < width; j += static_cast<int>(lanes)) {
+            cursor.advance(share);
+            const GroupInputs g = rows.at(j);
+            const VI valueA = hn::PromoteTo(di, hn::LoadU(DB(), g.depthA));
+            const VI valueB = hn::PromoteTo(di, hn::LoadU(DB(), g.depthB));
+            const VF dispA = hn::GatherIndex(df, in.disparity, valueA);
+            const VF dispB = hn::GatherIndex(df, in.disparity, valueB);
+            const VF d = hn::Sub(dispA, dispB);
+            out.store(j, limitedTruncation(dispA), limitedTruncation(dispB), limitedTruncation(d),
+                      hn::VecFromMask(di, hn::RebindMask(di, hn::Ne(d, hn::Zero(df)))),
+                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), hn::GatherIndex(df, in.magnitudeA, valueA),
+                      hn::GatherIndex(df, in.magnitudeB, valueB));
+        }
+    }
+    cursor.finish();
+    pooling = cursor;
+}
+
+HWY_INLINE VI clampColumns(VI column, int width)
+{
+    return hn::Min(hn::Max(column, hn::Zero(DI())), hn::Set(DI(), width - 1));
+}
+
+// The samples at N columns. Where the columns lie within 2N of each other
+// (disparities that change little along the row, the most), two loads and
+// two lookups replace the gather, which is slow on some processors.
+HWY_INLINE VI samplesAt(const int32_t* samples, VI p, int width)
+{
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(di));
+    if (lanes > 1 && width >= 2 * lanes) {
+        const int first = hn::GetLane(p);
+        const int base = std::min(std::max(first - lanes / 2, 0), width - 2 * lanes);
+        const VI index = hn::Sub(p, hn::Set(di, base));
+        if (hn::AllTrue(DU(), hn::Lt(hn::BitCast(DU(), index), hn::Set(DU(), 2u * lanes)))) {
+            const auto lane = hn::IndicesFromVec(di, hn::And(index, hn::Set(di, lanes - 1)));
+            const VI low = hn::TableLookupLanes(hn::LoadU(di, samples + base), lane);
+            const VI high = hn::TableLookupLanes(hn::LoadU(di, samples + base + lanes), lane);
+            return hn::IfThenElse(hn::Gt(index, hn::Set(di, lanes - 1)), high, low);
+        }
+    }
+    return hn::GatherIndex(di, samples, p);
+}
+
+HWY_INLINE VF intensities(VI samples)
+{
+    return hn::ConvertTo(DF(), hn::And(samples, hn::Set(DI(), 255)));
+}
+
+// How far the sample at p arrives from x, in exp(-n) steps: n = min(|x - y|, 5)
+// where y = p + the sample's disparity.
+HWY_INLINE VI arrivalDistance(VI x, VI p, VI sample, VI& distance)
+{
+    distance = hn::Sub(x, hn::Add(p, hn::ShiftRight<8>(sample)));
+    return hn::Min(hn::Abs(distance), hn::Set(DI(), 5));
+}
+
+// exp(-n) for n = 0..5: a lookup in one vector where it has eight lanes or
+// more, a choice among the six otherwise.
+class ExpWeights {
+public:
+    explicit ExpWeights(const float* expWeight) : lookup_(hn::Lanes(DF()) >= 8)
+    {
+        std::copy_n(expWeight, 6, table_);
+    }
+
+    HWY_INLINE VF operator()(VI n) const
+    {
+        const DF df;
+        if (lookup_)
+            return hn::TableLookupLanes(hn::LoadU(df, table_), hn::IndicesFromVec(df, n));
+        VF w = hn::Set(df, table_[5]);
+        for (int k = 4; k >= 0; --k)
+            w = hn::IfThenElse(hn::RebindMask(df, hn::Eq(n, hn::Set(DI(), k))), hn::Set(df, table_[k]), w);
+        return w;
+    }
+
+private:
+    bool lookup_;
+    HWY_ALIGN float table_[std::max<size_t>(kMaxLanes, 8)] = {};
+};
+
+// pass() for N pixels: the sum over the start column and, in the lanes at
+// edges, the columns of two correction steps; elsewhere those steps add +0
+// to both sums, which leaves them unchanged. The sums start at the first
+// column's terms: 0 + w * I is w * I, as the product is never -0.
+HWY_INLINE VF passValues(const ExpWeights& expWeight, const int32_t* followedSamples, int width, VI x, VI start,
+                         MF onEdge)
+{
+    const DF df;
+    VI p = clampColumns(start, width);
+    VI sample = samplesAt(followedSamples, p, width);
+    VI distance;
+    VI n = arrivalDistance(x, p, sample, distance);
+    // Groups of pixels away from edges, the most, skip the steps.
+    if (hn::AllFalse(df, onEdge)) {
+        // A single sample that arrives exactly has weight 1: the value is
+        // its intensity, 1 * I / 1.
+        if (hn::AllTrue(DI(), hn::Eq(n, hn::Zero(DI()))))
+            return intensities(sample);
+        const VF w = expWeight(n);
+        return hn::Div(hn::Mul(w, intensities(sample)), w);
+    }
+    VF weights = expWeight(n);
+    VF weighted = hn::Mul(weights, intensities(sample));
+    for (int step = 0; step < kEdgeSteps; ++step) {
+        p = clampColumns(hn::Add(p, distance), width);
+        sample = samplesAt(followedSamples, p, width);
+        n = arrivalDistance(x, p, sample, distance);
+        const VF w = hn::IfThenElseZero(onEdge, expWeight(n));
+        weighted = hn::Add(weighted, hn::Mul(w, intensities(sample)));
+        weights = hn::Add(weights, w);
+    }
+    return hn::Div(weighted, weights);
+}
+
+// The values that both passes synthesise, for the groups of N pixels of the
+// row in which the disparities differ somewhere.
+HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, const RowInputs& rows, DepthRowScratch& s,
+                                 PoolingCursor& cursor)
+{
+    const DF df;
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    const int width = in.width;
+    const int32_t* truncA = s.truncA.data();
+    const int32_t* truncB = s.truncB.data();
+    const int32_t* shifts = s.shift.data();
+    const int32_t* differs = s.differ.data();
+    const int32_t* sampleA = s.sampleA.data();
+    const int32_t* sampleB = s.sampleB.data();
+    float* selfValue = s.selfValue.data();
+    float* invadValue = s.invadValue.data();
+    const ExpWeights expWeight(in.expWeight);
+    const VF edgeThreshold = hn::Set(df, kEdgeThreshold);
+    const int share = poolingShare<kPooledInPasses>(lanes);
+    for (int j = 0; j < width; j += lanes) {
+        cursor.advance(share);
+        const MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
+        if (hn::AllFalse(di, differ))
+            continue;
+        const VI column = hn::Iota(di, j);
+        const VI shift = hn::LoadU(di, shifts + j);
+        const MF onEdge =
+            hn::And(hn::RebindMask(df, differ), hn::Gt(hn::LoadU(df, rows.at(j).gradDisp), edgeThreshold));
+        const VI xSelf = hn::Add(column, hn::LoadU(di, truncA + j));
+        const VI xInvad = hn::Add(column, hn::LoadU(di, truncB + j));
+        hn::StoreU(passValues(expWeight, sampleB, width, xSelf, hn::Add(column, shift), onEdge), df, selfValue + j);
+        hn::StoreU(passValues(expWeight, sampleA, width, xInvad, hn::Sub(column, shift), onEdge), df,
+                   invadValue + j);
+    }
+}
+
+// 0 <= column < width, as unsigned column < width.
+HWY_INLINE hn::Mask<DDI> insideRow(hn::Vec<DDI> column, int width)
+{
+    const DDU du;
+    return hn::RebindMask(DDI(), hn::Lt(hn::BitCast(du, column), hn::Set(du, static_cast<uint32_t>(width))));
+}
+
+// nearHalfway() of error_terms.h, per lane.
+HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
+{
+    const DD64 du;
+    const auto below = hn::And(hn::BitCast(du, estimate), hn::Set(du, kBelowFloatPrecision));
+    const auto off = hn::Sub(below, hn::Set(du, kHalfwayBits - kHalfwayMargin));
+    return hn::Lt(off, hn::Set(du, 2 * kHalfwayMargin + 1));
+}
+
+// Where the terms of a row go; the float terms only where they are kept.
+struct TermRows {
+    float *errorSelf, *weightSelf, *errorInvad, *weightInvad;
+    PixelAddends* added;
+
+    explicit TermRows(RowTerms& t)
+        : errorSelf(t.errorSelf.data()), weightSelf(t.weightSelf.data()), errorInvad(t.errorInvad.data()),
+          weightInvad(t.weightInvad.data()), added(t.added.data())
+    {
+    }
+};
+
+// The error terms of the row's pixels, N / 2 at a time, from the synthesised
+// values, and how many count.
+template <bool kKeepFloats>
+HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInputs& rows, DepthRowScratch& s,
+                                        RowTerms& terms, PoolingCursor& cursor)
+{
+    const DD dd;
+    const DDF df;
+    const DDI di;
+    const int lanes = static_cast<int>(hn::Lanes(dd));
+    const int width = in.width;
+    const float* magnitudeA = s.magnitudeA.data();
+    const float* magnitudeB = s.magnitudeB.data();
+    const int32_t* truncA = s.truncA.data();
+    const int32_t* truncB = s.truncB.data();
+    const int32_t* differs = s.differ.data();
+    const float* selfValue = s.selfValue.data();
+    const float* invadValue = s.invadValue.data();
+    const TermRows out(terms);
+    const auto weightOffset = hn::Set(df, in.weightOffset);
+    const int share = poolingShare<kPooledInErrors>(lanes);
+
+    RowCounts counts;
+    for (int j = 0; j < width; j += lanes) {
+        cursor.advance(share);
+        const GroupInputs g = rows.at(j);
+        const auto column = hn::Iota(di, j);
+        // Lanes past the end of the row count nothing.
+        const auto inRow = hn::FirstN(di, static_cast<size_t>(width - j));
+        const auto differ = hn::And(inRow, hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di)));
+        const auto countSelf = hn::And(inRow, insideRow(hn::Add(column, hn::LoadU(di, truncA + j)), width));
+        const auto countInvad =
+            hn::Or(hn::And(differ, insideRow(hn::Add(column, hn::LoadU(di, truncB + j)), width)),
+                   hn::AndNot(differ, countSelf));
+        counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
+        counts.disagreeingPixels += hn::CountTrue(di, differ);
+
+        const auto mix = hn::LoadU(df, g.mixed);
+        const auto weightSelf = hn::IfThenElseZero(
+            hn::RebindMask(df, countSelf), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeA + j)), weightOffset));
+        const auto weightInvad = hn::IfThenElseZero(
+            hn::RebindMask(df, countInvad), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeB + j)), weightOffset));
+        auto errorSelf = hn::Zero(df);
+        auto errorInvad = hn::Zero(df);
+        // Where all agree, both errors are 0 and there are no synthesised
+        // values.
+        if (!hn::AllFalse(di, differ)) {
+            const VD view = hn::PromoteTo(dd, hn::PromoteTo(di, hn::LoadU(DDB(), g.view8)));
+            const VD differenceSelf = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(df, selfValue + j)));
+            const VD differenceInvad = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(df, invadValue + j)));
+            VD scaledSelf = hn::Mul(differenceSelf, hn::Set(dd, 1.0 / 255.0));
+            VD scaledInvad = hn::Mul(differenceInvad, hn::Set(dd, 1.0 / 255.0));
+            // Rarely an estimate lies too near a rounding boundary: the group
+            // divides, which rounds every lane as the certain estimates do.
+            if (!hn::AllFalse(DD64(), hn::Or(nearHalfway(scaledSelf), nearHalfway(scaledInvad)))) {
+                scaledSelf = hn::Div(differenceSelf, hn::Set(dd, 255.0));
+                scaledInvad = hn::Div(differenceInvad, hn::Set(dd, 255.0));
+            }
+            const auto self = hn::DemoteTo(df, scaledSelf);
+            const auto invad = hn::DemoteTo(df, scaledInvad);
+            errorSelf = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countSelf)), hn::Mul(self, self));
+            errorInvad = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countInvad)), hn::Mul(invad, invad));
+        }
+        if (kKeepFloats) {
+            hn::StoreU(errorSelf, df, out.errorSelf + j);
+            hn::StoreU(weightSelf, df, out.weightSelf + j);
+            hn::StoreU(errorInvad, df, out.errorInvad + j);
+            hn::StoreU(weightInvad, df, out.weightInvad + j);
+        }
+        // RowTerms::makeAddends, N / 2 pixels at a time.
+        const VD wSelf = hn::PromoteTo(dd, weightSelf);
+        const VD wInvad = hn::PromoteTo(dd, weightInvad);
+        hn::StoreInterleaved4(wSelf, hn::Mul(hn::PromoteTo(dd, errorSelf), wSelf), wInvad,
+                              hn::Mul(hn::PromoteTo(dd, errorInvad), wInvad), dd, &out.added[j].weightSelf);
+    }
+    return counts;
+}
+
+// Stage 2: two loops over the row, each with a short chain of dependent
+// operations per group: the processor overlaps groups, where one loop's long
+// chain (sample, division, error estimates) would keep it waiting.
+RowCounts SearchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms, PoolingCursor& pooling)
+{
+    const RowInputs rows(in, hn::Lanes(DF()));
+    PoolingCursor cursor = pooling;
+    synthesiseGroups(in, rows, s, cursor);
+    const RowCounts counts = in.keepFloatTerms ? errorTermsOfGroups<true>(in, rows, s, terms, cursor)
+                                               : errorTermsOfGroups<false>(in, rows, s, terms, cursor);
+    cursor.finish();
+    pooling = cursor;
+    return counts;
+}
+
+void NearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
+{
+    const DD dd;
+    const size_t lanes = hn::Lanes(dd);
+    for (size_t i = 0; i < count; i += lanes) {
+        HWY_ALIGN double group[kMaxLanes] = {};
+        std::copy_n(estimates + i, std::min(lanes, count - i), group);
+        const auto near = hn::VecFromMask(DD64(), nearHalfway(hn::Load(dd, group)));
+        HWY_ALIGN uint64_t lanesNear[kMaxLanes];
+        hn::Store(near, DD64(), lanesNear);
+        for (size_t k = 0; k < lanes && i + k < count; ++k)
+            verdicts[i + k] = lanesNear[k] != 0;
+    }
+}
+
+} // namespace HWY_NAMESPACE
+} // namespace depth_rows
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace depth_rows {
+HWY_EXPORT(TruncateDepthRow);
+HWY_EXPORT(SearchAndErrorTerms);
+HWY_EXPORT(NearHalfwayLanes);
+} // namespace depth_rows
+
+// Without vector code, the one-lane target, which every build compiles.
+#if HWY_BASELINE_SCALAR == HWY_SCALAR
+namespace one_lane = depth_rows::N_SCALAR;
+#else
+namespace one_lane = depth_rows::N_EMU128;
+#endif
 
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
 {
-#ifdef MORVEX_AVX2_ROWS
-    if (in.vectorCode && processorHasDepthRowVectorCode())
-        return truncateDepthRowAvx2(in, scratch, pooling);
-#endif
-    pooling.finish();
-    for (int j = 0; j < in.width; ++j)
-        depth_row_pixel::truncate(in, scratch, j);
+    if (in.vectorCode)
+        return HWY_DYNAMIC_DISPATCH(depth_rows::TruncateDepthRow)(in, scratch, pooling);
+    one_lane::TruncateDepthRow(in, scratch, pooling);
 }
 
 RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
                               PoolingCursor& pooling)
 {
-#ifdef MORVEX_AVX2_ROWS
-    if (in.vectorCode && processorHasDepthRowVectorCode())
-        return searchAndErrorTermsAvx2(in, scratch, terms, pooling);
-#endif
-    pooling.finish();
-    RowCounts counts;
-    for (int j = 0; j < in.width; ++j) {
-        depth_row_pixel::passes(in, scratch, j);
-        depth_row_pixel::errorTerms(in, scratch, terms, counts, j);
-    }
-    return counts;
+    if (in.vectorCode)
+        return HWY_DYNAMIC_DISPATCH(depth_rows::SearchAndErrorTerms)(in, scratch, terms, pooling);
+    return one_lane::SearchAndErrorTerms(in, scratch, terms, pooling);
+}
+
+void nearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
+{
+    HWY_DYNAMIC_DISPATCH(depth_rows::NearHalfwayLanes)(estimates, count, verdicts);
+}
+
+std::vector<int64_t> depthRowTargets()
+{
+    return hwy::SupportedAndGeneratedTargets();
 }
 
 PoolingShares poolingShares(const RowTerms& terms, int width)
@@ -51,3 +529,4 @@ PoolingShares poolingShares(const RowTerms& terms, int width)
     const int first = width / 8 * kPooledInTruncation;
     return {PoolingCursor(terms, 0, first, {}), PoolingCursor(terms, first, width, {})};
 }
+#endif
