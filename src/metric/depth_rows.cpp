@@ -16,6 +16,8 @@
 #include "metric/error_terms.h"
 #include "metric/similarity_search.h"
 
+#include <type_traits>
+
 HWY_BEFORE_NAMESPACE();
 namespace depth_rows {
 namespace HWY_NAMESPACE {
@@ -30,14 +32,9 @@ using VF = hn::Vec<DF>;
 using VI = hn::Vec<DI>;
 using MF = hn::Mask<DF>;
 using MI = hn::Mask<DI>;
-// The error terms are estimated in double: that stage takes N / 2 pixels at
-// a time, with their floats and integers in half vectors.
+// The error terms are estimated in double.
 using DD = hn::ScalableTag<double>;
 using DD64 = hn::RebindToUnsigned<DD>;
-using DDF = hn::Rebind<float, DD>;
-using DDI = hn::Rebind<int32_t, DD>;
-using DDU = hn::RebindToUnsigned<DDI>;
-using DDB = hn::Rebind<uint8_t, DD>;
 using VD = hn::Vec<DD>;
 
 // The widest vector of 32-bit lanes any target of this file has.
@@ -81,12 +78,28 @@ private:
     float mixed_[kMaxLanes] = {}, gradDisp_[kMaxLanes] = {};
 };
 
-// Pools a stage's share of the previous row's terms for a group of `lanes`
-// pixels: kPer8 for each eight, at least one.
-template <int kPer8>
-int poolingShare(size_t lanes)
+// Pools a stage's share of the previous row's terms for a group of pixels,
+// one per lane of d: kPer8 for each eight, at least one.
+template <int kPer8, class D>
+HWY_INLINE void poolShare(PoolingCursor& cursor, D d)
 {
-    return static_cast<int>((lanes * kPer8 + 7) / 8);
+#if HWY_HAVE_SCALABLE
+    cursor.advance(static_cast<int>((hn::Lanes(d) * kPer8 + 7) / 8));
+#else
+    constexpr int kShare = static_cast<int>((hn::MaxLanes(d) * kPer8 + 7) / 8);
+    if (cursor.next + kShare <= cursor.end)
+        cursor.advanceBy<kShare>();
+    else
+        cursor.finish();
+#endif
+}
+
+// The columns j, j + 1, ...: j plus the lane numbers, made once, which is
+// faster than Iota(d, j) in the loops.
+template <class D>
+HWY_INLINE hn::Vec<D> columns(D d, hn::Vec<D> lane, int j)
+{
+    return hn::Add(hn::Set(d, j), lane);
 }
 
 HWY_INLINE VF depthValues(const uint8_t* depth)
@@ -94,20 +107,16 @@ HWY_INLINE VF depthValues(const uint8_t* depth)
     return hn::ConvertTo(DF(), hn::PromoteTo(DI(), hn::LoadU(DB(), depth)));
 }
 
-// The rounding of disparityTable for values within +-2^22, half to even (in
-// the processor's rounding mode, as the table's conversion): adding 2^23 with
-// the value's sign leaves no fraction, and subtracting it again is exact.
-HWY_INLINE VI roundedSmall(VF value)
-{
-    const VF magic = hn::CopySign(hn::Set(DF(), 8388608.0f), value);
-    return hn::ConvertTo(DI(), hn::Sub(hn::Add(value, magic), magic));
-}
-
-// The table's entries for N depth values where all of them are small: the
-// product and the sum in float, rounded; exact as int32.
+// The table's entries for N depth values where all of them are small, as
+// the table was made: a float product and a float sum, rounded half to even
+// (the processor's rounding mode, as the table's conversion). Adding 1.5 *
+// 2^23 to a value within +-2^22 leaves no fraction and puts the rounded
+// value, as an int32, in the low bits of the sum, plus those of 1.5 * 2^23.
 HWY_INLINE VI smallDisparities(const uint8_t* depth, VF scale, VF offset)
 {
-    return roundedSmall(hn::Add(hn::Mul(depthValues(depth), scale), offset));
+    const VF magic = hn::Set(DF(), 12582912.0f);
+    const VF sum = hn::Add(hn::Add(hn::Mul(depthValues(depth), scale), offset), magic);
+    return hn::Sub(hn::BitCast(DI(), sum), hn::BitCast(DI(), magic));
 }
 
 HWY_INLINE VI limitedTruncation(VF disparity)
@@ -175,13 +184,12 @@ void TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, PoolingCurso
     const Normalizing rangeA(in.rangeA);
     const Normalizing rangeB(in.rangeB);
     const int width = in.width;
-    const int share = poolingShare<kPooledInTruncation>(lanes);
     PoolingCursor cursor = pooling;
     if (in.smallDisparities) {
         // Whole numbers within +-2^21: the truncations are the numbers, their
         // differences are exact and need no limit.
         for (int j = 0; j < width; j += static_cast<int>(lanes)) {
-            cursor.advance(share);
+            poolShare<kPooledInTruncation>(cursor, df);
             const GroupInputs g = rows.at(j);
             const VI tA = smallDisparities(g.depthA, scale, offset);
             const VI tB = smallDisparities(g.depthB, scale, offset);
@@ -193,7 +201,7 @@ void TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, PoolingCurso
         // Any disparities: the table's own entries, which saturate past the
         // 32-bit range.
         for (int j = 0; j < width; j += static_cast<int>(lanes)) {
-            cursor.advance(share);
+            poolShare<kPooledInTruncation>(cursor, df);
             const GroupInputs g = rows.at(j);
             const VI valueA = hn::PromoteTo(di, hn::LoadU(DB(), g.depthA));
             const VI valueB = hn::PromoteTo(di, hn::LoadU(DB(), g.depthB));
@@ -327,13 +335,13 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, const RowInputs& rows
     float* invadValue = s.invadValue.data();
     const ExpWeights expWeight(in.expWeight);
     const VF edgeThreshold = hn::Set(df, kEdgeThreshold);
-    const int share = poolingShare<kPooledInPasses>(lanes);
+    const VI lane = hn::Iota(di, 0);
     for (int j = 0; j < width; j += lanes) {
-        cursor.advance(share);
+        poolShare<kPooledInPasses>(cursor, df);
         const MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
         if (hn::AllFalse(di, differ))
             continue;
-        const VI column = hn::Iota(di, j);
+        const VI column = columns(di, lane, j);
         const VI shift = hn::LoadU(di, shifts + j);
         const MF onEdge =
             hn::And(hn::RebindMask(df, differ), hn::Gt(hn::LoadU(df, rows.at(j).gradDisp), edgeThreshold));
@@ -345,13 +353,6 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, const RowInputs& rows
     }
 }
 
-// 0 <= column < width, as unsigned column < width.
-HWY_INLINE hn::Mask<DDI> insideRow(hn::Vec<DDI> column, int width)
-{
-    const DDU du;
-    return hn::RebindMask(DDI(), hn::Lt(hn::BitCast(du, column), hn::Set(du, static_cast<uint32_t>(width))));
-}
-
 // nearHalfway() of error_terms.h, per lane.
 HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
 {
@@ -359,6 +360,72 @@ HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
     const auto below = hn::And(hn::BitCast(du, estimate), hn::Set(du, kBelowFloatPrecision));
     const auto off = hn::Sub(below, hn::Set(du, kHalfwayBits - kHalfwayMargin));
     return hn::Lt(off, hn::Set(du, 2 * kHalfwayMargin + 1));
+}
+
+// The error terms are estimated in double, for one half of a group's pixels
+// at a time (for the whole group where it is one pixel).
+#if HWY_TARGET == HWY_SCALAR
+using DH = DF;
+constexpr bool kTwoHalves = false;
+template <int kHalf, class V>
+HWY_INLINE V half(V v)
+{
+    return v;
+}
+HWY_INLINE VF joined(VF lower, VF) { return lower; }
+#else
+using DH = hn::Half<DF>;
+constexpr bool kTwoHalves = true;
+template <int kHalf, class V>
+HWY_INLINE auto half(V v)
+{
+    const hn::Half<hn::DFromV<V>> dh;
+    if constexpr (kHalf == 0)
+        return hn::LowerHalf(dh, v);
+    else
+        return hn::UpperHalf(dh, v);
+}
+HWY_INLINE VF joined(hn::Vec<DH> lower, hn::Vec<DH> upper) { return hn::Combine(DF(), upper, lower); }
+#endif
+
+// scaledErrorEstimate() or, where it is not certain, scaledErrorExact() of
+// N pixels: where an estimate of a half lies too near a rounding boundary,
+// that half divides, which rounds every lane as the certain estimates do.
+HWY_INLINE hn::Vec<DH> scaledErrorsOfHalf(VD view, VD synthesised)
+{
+    const DD dd;
+    const VD difference = hn::Sub(view, synthesised);
+    const VD estimate = hn::Mul(difference, hn::Set(dd, 1.0 / 255.0));
+    if (HWY_UNLIKELY(!hn::AllFalse(DD64(), nearHalfway(estimate))))
+        return hn::DemoteTo(DH(), hn::Div(difference, hn::Set(dd, 255.0)));
+    return hn::DemoteTo(DH(), estimate);
+}
+
+HWY_INLINE VF scaledErrors(VI view, VF synthesised)
+{
+    const DD dd;
+    const auto lower = scaledErrorsOfHalf(hn::PromoteTo(dd, half<0>(view)), hn::PromoteTo(dd, half<0>(synthesised)));
+    if (!kTwoHalves)
+        return joined(lower, lower);
+    return joined(lower, scaledErrorsOfHalf(hn::PromoteTo(dd, half<1>(view)), hn::PromoteTo(dd, half<1>(synthesised))));
+}
+
+// RowTerms::makeAddends for the pixels of one half.
+template <class V>
+HWY_INLINE void storeAddends(V errorSelf, V weightSelf, V errorInvad, V weightInvad, PixelAddends* added)
+{
+    const DD dd;
+    const VD wSelf = hn::PromoteTo(dd, weightSelf);
+    const VD wInvad = hn::PromoteTo(dd, weightInvad);
+    hn::StoreInterleaved4(wSelf, hn::Mul(hn::PromoteTo(dd, errorSelf), wSelf), wInvad,
+                          hn::Mul(hn::PromoteTo(dd, errorInvad), wInvad), dd, &added->weightSelf);
+}
+
+// 0 <= column < width, as unsigned column < width.
+HWY_INLINE MI insideRow(VI column, int width)
+{
+    const DU du;
+    return hn::RebindMask(DI(), hn::Lt(hn::BitCast(du, column), hn::Set(du, static_cast<uint32_t>(width))));
 }
 
 // Where the terms of a row go; the float terms only where they are kept.
@@ -373,16 +440,16 @@ struct TermRows {
     }
 };
 
-// The error terms of the row's pixels, N / 2 at a time, from the synthesised
+// The error terms of the row's groups of N pixels, from the synthesised
 // values, and how many count.
 template <bool kKeepFloats>
 HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInputs& rows, DepthRowScratch& s,
                                         RowTerms& terms, PoolingCursor& cursor)
 {
-    const DD dd;
-    const DDF df;
-    const DDI di;
-    const int lanes = static_cast<int>(hn::Lanes(dd));
+    const DF df;
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    const int halfLanes = static_cast<int>(hn::Lanes(DH()));
     const int width = in.width;
     const float* magnitudeA = s.magnitudeA.data();
     const float* magnitudeB = s.magnitudeB.data();
@@ -392,47 +459,42 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInput
     const float* selfValue = s.selfValue.data();
     const float* invadValue = s.invadValue.data();
     const TermRows out(terms);
-    const auto weightOffset = hn::Set(df, in.weightOffset);
-    const int share = poolingShare<kPooledInErrors>(lanes);
+    const VF weightOffset = hn::Set(df, in.weightOffset);
+    const VI lane = hn::Iota(di, 0);
 
-    RowCounts counts;
-    for (int j = 0; j < width; j += lanes) {
-        cursor.advance(share);
+    // Lane counts, negated: a mask lane is -1.
+    VI counted = hn::Zero(di);
+    VI disagreeing = hn::Zero(di);
+    const auto group = [&](int j, auto lastGroup) {
+        poolShare<kPooledInErrors>(cursor, df);
         const GroupInputs g = rows.at(j);
-        const auto column = hn::Iota(di, j);
-        // Lanes past the end of the row count nothing.
-        const auto inRow = hn::FirstN(di, static_cast<size_t>(width - j));
-        const auto differ = hn::And(inRow, hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di)));
-        const auto countSelf = hn::And(inRow, insideRow(hn::Add(column, hn::LoadU(di, truncA + j)), width));
-        const auto countInvad =
-            hn::Or(hn::And(differ, insideRow(hn::Add(column, hn::LoadU(di, truncB + j)), width)),
-                   hn::AndNot(differ, countSelf));
-        counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
-        counts.disagreeingPixels += hn::CountTrue(di, differ);
+        const VI column = columns(di, lane, j);
+        MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
+        MI countSelf = insideRow(hn::Add(column, hn::LoadU(di, truncA + j)), width);
+        if (lastGroup) {
+            // Lanes past the end of the row count nothing.
+            const MI inRow = hn::FirstN(di, static_cast<size_t>(width - j));
+            differ = hn::And(inRow, differ);
+            countSelf = hn::And(inRow, countSelf);
+        }
+        const MI countInvad = hn::Or(hn::And(differ, insideRow(hn::Add(column, hn::LoadU(di, truncB + j)), width)),
+                                     hn::AndNot(differ, countSelf));
+        counted = hn::Add(counted, hn::Add(hn::VecFromMask(di, countSelf), hn::VecFromMask(di, countInvad)));
+        disagreeing = hn::Add(disagreeing, hn::VecFromMask(di, differ));
 
-        const auto mix = hn::LoadU(df, g.mixed);
-        const auto weightSelf = hn::IfThenElseZero(
-            hn::RebindMask(df, countSelf), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeA + j)), weightOffset));
-        const auto weightInvad = hn::IfThenElseZero(
+        const VF mix = hn::LoadU(df, g.mixed);
+        const VF weightSelf = hn::IfThenElseZero(hn::RebindMask(df, countSelf),
+                                                 hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeA + j)), weightOffset));
+        const VF weightInvad = hn::IfThenElseZero(
             hn::RebindMask(df, countInvad), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeB + j)), weightOffset));
-        auto errorSelf = hn::Zero(df);
-        auto errorInvad = hn::Zero(df);
+        VF errorSelf = hn::Zero(df);
+        VF errorInvad = hn::Zero(df);
         // Where all agree, both errors are 0 and there are no synthesised
         // values.
         if (!hn::AllFalse(di, differ)) {
-            const VD view = hn::PromoteTo(dd, hn::PromoteTo(di, hn::LoadU(DDB(), g.view8)));
-            const VD differenceSelf = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(df, selfValue + j)));
-            const VD differenceInvad = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(df, invadValue + j)));
-            VD scaledSelf = hn::Mul(differenceSelf, hn::Set(dd, 1.0 / 255.0));
-            VD scaledInvad = hn::Mul(differenceInvad, hn::Set(dd, 1.0 / 255.0));
-            // Rarely an estimate lies too near a rounding boundary: the group
-            // divides, which rounds every lane as the certain estimates do.
-            if (!hn::AllFalse(DD64(), hn::Or(nearHalfway(scaledSelf), nearHalfway(scaledInvad)))) {
-                scaledSelf = hn::Div(differenceSelf, hn::Set(dd, 255.0));
-                scaledInvad = hn::Div(differenceInvad, hn::Set(dd, 255.0));
-            }
-            const auto self = hn::DemoteTo(df, scaledSelf);
-            const auto invad = hn::DemoteTo(df, scaledInvad);
+            const VI view = hn::PromoteTo(di, hn::LoadU(DB(), g.view8));
+            const VF self = scaledErrors(view, hn::LoadU(df, selfValue + j));
+            const VF invad = scaledErrors(view, hn::LoadU(df, invadValue + j));
             errorSelf = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countSelf)), hn::Mul(self, self));
             errorInvad = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countInvad)), hn::Mul(invad, invad));
         }
@@ -442,11 +504,24 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInput
             hn::StoreU(errorInvad, df, out.errorInvad + j);
             hn::StoreU(weightInvad, df, out.weightInvad + j);
         }
-        // RowTerms::makeAddends, N / 2 pixels at a time.
-        const VD wSelf = hn::PromoteTo(dd, weightSelf);
-        const VD wInvad = hn::PromoteTo(dd, weightInvad);
-        hn::StoreInterleaved4(wSelf, hn::Mul(hn::PromoteTo(dd, errorSelf), wSelf), wInvad,
-                              hn::Mul(hn::PromoteTo(dd, errorInvad), wInvad), dd, &out.added[j].weightSelf);
+        storeAddends(half<0>(errorSelf), half<0>(weightSelf), half<0>(errorInvad), half<0>(weightInvad),
+                     out.added + j);
+        if (kTwoHalves)
+            storeAddends(half<1>(errorSelf), half<1>(weightSelf), half<1>(errorInvad), half<1>(weightInvad),
+                         out.added + j + halfLanes);
+    };
+    int j = 0;
+    for (; j + lanes <= width; j += lanes)
+        group(j, std::false_type());
+    if (j < width)
+        group(j, std::true_type());
+    HWY_ALIGN int32_t lanesCounted[kMaxLanes], lanesDisagreeing[kMaxLanes];
+    hn::Store(counted, di, lanesCounted);
+    hn::Store(disagreeing, di, lanesDisagreeing);
+    RowCounts counts;
+    for (int k = 0; k < lanes; ++k) {
+        counts.countedTerms -= lanesCounted[k];
+        counts.disagreeingPixels -= lanesDisagreeing[k];
     }
     return counts;
 }
