@@ -6,8 +6,8 @@
 // the reference on generated scenes of many sizes, on depth sets perturbed in
 // the ways a depth estimator errs, on absurd disparities and on cameras whose
 // disparities fall on a half, with OpenCV's dispatch to vector code (fused
-// multiply-add on this kind of CPU) on and off. Then the tool against
-// morvex-reference end to end.
+// multiply-add on this kind of CPU) on and off. (The tool against
+// morvex-reference end to end is in command_line_test.cpp.)
 #include "driver/camera.h"
 #include "driver/settings.h"
 #include "metric/depth_rows.h"
@@ -15,11 +15,9 @@
 #include "metric/evaluate_view.h"
 #include "reference/reference.h"
 #include "sample/scene.h"
-#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
-#include <nlohmann/json.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstring>
@@ -27,7 +25,6 @@
 #include <limits>
 #include <memory>
 #include <random>
-#include <sstream>
 
 namespace {
 
@@ -288,37 +285,4 @@ TEST(ErrorTermForms, VectorHalfwayTestMatchesScalar)
         for (size_t i = 0; i < estimates.size(); ++i)
             ASSERT_EQ(verdicts[i], nearHalfway(estimates[i])) << target << " " << std::hexfloat << estimates[i];
     });
-}
-
-TEST(ReferenceBinary, ScoresAGeneratedSceneAsTheTool)
-{
-    const SampleScene scene = makeSampleScene({641, 479, 21, 0});
-    const std::vector<std::string> args = sceneArguments(makeTempDir("forms_scene"), scene);
-    std::vector<std::string> toolArgs = {"--json"}, referenceArgs = {"--views"};
-    toolArgs.insert(toolArgs.end(), args.begin(), args.end());
-    referenceArgs.insert(referenceArgs.end(), args.begin(), args.end());
-
-    const ToolRun tool = runTool(toolArgs);
-    ASSERT_EQ(tool.status, 0) << tool.err;
-    const ToolRun slow = runProgram(MORVEX_REFERENCE_BINARY, referenceArgs);
-    ASSERT_EQ(slow.status, 0) << slow.err;
-
-    // The reference prints its score and time lines, then each view's error
-    // with 9 significant digits.
-    const nlohmann::json json = nlohmann::json::parse(tool.out);
-    std::istringstream lines(slow.out);
-    std::string scoreLine, timeLine, emptyLine, leftLine, rightLine;
-    std::getline(lines, scoreLine);
-    std::getline(lines, timeLine);
-    std::getline(lines, emptyLine);
-    std::getline(lines, leftLine);
-    std::getline(lines, rightLine);
-    EXPECT_EQ(scoreLine, "MORVEX Score: " + json["score_text"].get<std::string>());
-    EXPECT_EQ(timeLine.rfind("Computational Time: ", 0), 0u) << timeLine;
-    EXPECT_EQ(emptyLine, "");
-    for (const auto& [side, line] : {std::pair<std::string, std::string>{"left", leftLine}, {"right", rightLine}}) {
-        const float fast = static_cast<float>(json[side]["error"].get<double>());
-        const float reference = std::strtof(line.substr(line.find(": ") + 2).c_str(), nullptr);
-        EXPECT_TRUE(sameBits(fast, reference)) << side << ": " << line;
-    }
 }
