@@ -41,42 +41,55 @@ using VD = hn::Vec<DD>;
 constexpr size_t kMaxLanes = HWY_MAX_BYTES / sizeof(float);
 static_assert(kMaxLanes <= static_cast<size_t>(kRowPadding), "row arrays end in a vector's worth of padding");
 
-// The row's inputs from pixel j on. The last group of a row that is not a
-// whole number of vectors reads a padded copy of its pixels.
+// The row's inputs from pixel j on, as pointers held in locals.
 struct GroupInputs {
     const uint8_t *depthA, *depthB, *view8;
     const float *mixed, *gradDisp;
+
+    GroupInputs at(int j) const { return {depthA + j, depthB + j, view8 + j, mixed + j, gradDisp + j}; }
 };
 
-class RowInputs {
-public:
-    RowInputs(const DepthRowInputs& in, size_t lanes) : in_(in), tail_(in.width - in.width % static_cast<int>(lanes))
+inline GroupInputs rowInputs(const DepthRowInputs& in)
+{
+    return {in.depthA, in.depthB, in.view8, in.mixed, in.gradDisp};
+}
+
+// The pixels of the row's last group, when the row is not a whole number of
+// vectors, padded with zeros.
+struct TailCopy {
+    int start;
+    uint8_t depthA[kMaxLanes] = {}, depthB[kMaxLanes] = {}, view8[kMaxLanes] = {};
+    float mixed[kMaxLanes] = {}, gradDisp[kMaxLanes] = {};
+
+    TailCopy(const DepthRowInputs& in, size_t lanes) : start(in.width - in.width % static_cast<int>(lanes))
     {
-        const int count = in.width - tail_;
-        std::copy_n(in.depthA + tail_, count, depthA_);
-        std::copy_n(in.depthB + tail_, count, depthB_);
-        std::copy_n(in.view8 + tail_, count, view8_);
-        std::copy_n(in.mixed + tail_, count, mixed_);
-        std::copy_n(in.gradDisp + tail_, count, gradDisp_);
+        const int count = in.width - start;
+        std::copy_n(in.depthA + start, count, depthA);
+        std::copy_n(in.depthB + start, count, depthB);
+        std::copy_n(in.view8 + start, count, view8);
+        std::copy_n(in.mixed + start, count, mixed);
+        std::copy_n(in.gradDisp + start, count, gradDisp);
     }
 
-    // The first pixel of the padded copy.
-    int tail() const { return tail_; }
-
-    GroupInputs at(int j) const
-    {
-        if (j < tail_)
-            return {in_.depthA + j, in_.depthB + j, in_.view8 + j, in_.mixed + j, in_.gradDisp + j};
-        const int k = j - tail_;
-        return {depthA_ + k, depthB_ + k, view8_ + k, mixed_ + k, gradDisp_ + k};
-    }
-
-private:
-    const DepthRowInputs& in_;
-    int tail_;
-    uint8_t depthA_[kMaxLanes] = {}, depthB_[kMaxLanes] = {}, view8_[kMaxLanes] = {};
-    float mixed_[kMaxLanes] = {}, gradDisp_[kMaxLanes] = {};
+    GroupInputs inputs() const { return {depthA, depthB, view8, mixed, gradDisp}; }
 };
+
+// Runs group(j, inputs from j, whether it is the last, padded group) over
+// the row.
+template <class Group>
+HWY_INLINE void forEachGroup(const DepthRowInputs& in, size_t lanes, const Group& group)
+{
+    const GroupInputs row = rowInputs(in);
+    const int width = in.width;
+    const int step = static_cast<int>(lanes);
+    int j = 0;
+    for (; j + step <= width; j += step)
+        group(j, row.at(j), std::false_type());
+    if (j < width) {
+        const TailCopy tail(in, lanes);
+        group(j, tail.inputs(), std::true_type());
+    }
+}
 
 // Pools a stage's share of the previous row's terms for a group of pixels,
 // one per lane of d: kPer8 for each eight, at least one.
@@ -129,19 +142,19 @@ HWY_INLINE VI limitedTruncation(VF disparity)
 // ValueRange::normalized of |disparity| for N pixels, with the range's
 // values made once per row.
 struct Normalizing {
-    VF lo, span;
+    float lo, span;
     bool flat;
 
-    explicit Normalizing(const ValueRange& range)
-        : lo(hn::Set(DF(), range.lo)), span(hn::Set(DF(), range.hi - range.lo)), flat(range.hi == range.lo)
+    explicit Normalizing(const ValueRange& range) : lo(range.lo), span(range.hi - range.lo), flat(range.hi == range.lo)
     {
     }
 
-    VF magnitudes(VF disparity) const
+    HWY_INLINE VF magnitudes(VF disparity) const
     {
+        const DF df;
         if (flat)
-            return hn::Zero(DF());
-        return hn::Div(hn::Sub(hn::Abs(disparity), lo), span);
+            return hn::Zero(df);
+        return hn::Div(hn::Sub(hn::Abs(disparity), hn::Set(df, lo)), hn::Set(df, span));
     }
 };
 
@@ -176,43 +189,41 @@ void TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, PoolingCurso
 {
     const DF df;
     const DI di;
-    const size_t lanes = hn::Lanes(df);
-    const RowInputs rows(in, lanes);
     const VF scale = hn::Set(df, in.disparityScale);
     const VF offset = hn::Set(df, in.disparityOffset);
+    const float* disparity = in.disparity;
+    const float* tableA = in.magnitudeA;
+    const float* tableB = in.magnitudeB;
     const TruncationRows out(s);
     const Normalizing rangeA(in.rangeA);
     const Normalizing rangeB(in.rangeB);
-    const int width = in.width;
     PoolingCursor cursor = pooling;
     if (in.smallDisparities) {
         // Whole numbers within +-2^21: the truncations are the numbers, their
         // differences are exact and need no limit.
-        for (int j = 0; j < width; j += static_cast<int>(lanes)) {
+        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
             poolShare<kPooledInTruncation>(cursor, df);
-            const GroupInputs g = rows.at(j);
             const VI tA = smallDisparities(g.depthA, scale, offset);
             const VI tB = smallDisparities(g.depthB, scale, offset);
             out.store(j, tA, tB, hn::Sub(tA, tB), hn::VecFromMask(di, hn::Ne(tA, tB)),
                       hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), rangeA.magnitudes(hn::ConvertTo(df, tA)),
                       rangeB.magnitudes(hn::ConvertTo(df, tB)));
-        }
+        });
     } else {
         // Any disparities: the table's own entries, which saturate past the
         // 32-bit range.
-        for (int j = 0; j < width; j += static_cast<int>(lanes)) {
+        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
             poolShare<kPooledInTruncation>(cursor, df);
-            const GroupInputs g = rows.at(j);
             const VI valueA = hn::PromoteTo(di, hn::LoadU(DB(), g.depthA));
             const VI valueB = hn::PromoteTo(di, hn::LoadU(DB(), g.depthB));
-            const VF dispA = hn::GatherIndex(df, in.disparity, valueA);
-            const VF dispB = hn::GatherIndex(df, in.disparity, valueB);
+            const VF dispA = hn::GatherIndex(df, disparity, valueA);
+            const VF dispB = hn::GatherIndex(df, disparity, valueB);
             const VF d = hn::Sub(dispA, dispB);
             out.store(j, limitedTruncation(dispA), limitedTruncation(dispB), limitedTruncation(d),
                       hn::VecFromMask(di, hn::RebindMask(di, hn::Ne(d, hn::Zero(df)))),
-                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), hn::GatherIndex(df, in.magnitudeA, valueA),
-                      hn::GatherIndex(df, in.magnitudeB, valueB));
-        }
+                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), hn::GatherIndex(df, tableA, valueA),
+                      hn::GatherIndex(df, tableB, valueB));
+        });
     }
     cursor.finish();
     pooling = cursor;
@@ -257,37 +268,26 @@ HWY_INLINE VI arrivalDistance(VI x, VI p, VI sample, VI& distance)
     return hn::Min(hn::Abs(distance), hn::Set(DI(), 5));
 }
 
-// exp(-n) for n = 0..5: a lookup in one vector where it has eight lanes or
-// more, a choice among the six otherwise.
-class ExpWeights {
-public:
-    explicit ExpWeights(const float* expWeight) : lookup_(hn::Lanes(DF()) >= 8)
-    {
-        std::copy_n(expWeight, 6, table_);
-    }
-
-    HWY_INLINE VF operator()(VI n) const
-    {
-        const DF df;
-        if (lookup_)
-            return hn::TableLookupLanes(hn::LoadU(df, table_), hn::IndicesFromVec(df, n));
-        VF w = hn::Set(df, table_[5]);
-        for (int k = 4; k >= 0; --k)
-            w = hn::IfThenElse(hn::RebindMask(df, hn::Eq(n, hn::Set(DI(), k))), hn::Set(df, table_[k]), w);
-        return w;
-    }
-
-private:
-    bool lookup_;
-    HWY_ALIGN float table_[std::max<size_t>(kMaxLanes, 8)] = {};
-};
+// exp(-n) for n = 0..5: a lookup in one vector (the first entries of
+// `table`) where it has eight lanes or more, a choice among the six
+// otherwise.
+HWY_INLINE VF expWeights(VF table, const float* weights, VI n)
+{
+    const DF df;
+    if (hn::Lanes(df) >= 8)
+        return hn::TableLookupLanes(table, hn::IndicesFromVec(df, n));
+    VF w = hn::Set(df, weights[5]);
+    for (int k = 4; k >= 0; --k)
+        w = hn::IfThenElse(hn::RebindMask(df, hn::Eq(n, hn::Set(DI(), k))), hn::Set(df, weights[k]), w);
+    return w;
+}
 
 // pass() for N pixels: the sum over the start column and, in the lanes at
 // edges, the columns of two correction steps; elsewhere those steps add +0
 // to both sums, which leaves them unchanged. The sums start at the first
 // column's terms: 0 + w * I is w * I, as the product is never -0.
-HWY_INLINE VF passValues(const ExpWeights& expWeight, const int32_t* followedSamples, int width, VI x, VI start,
-                         MF onEdge)
+HWY_INLINE VF passValues(VF expTable, const float* expWeight, const int32_t* followedSamples, int width, VI x,
+                         VI start, MF onEdge)
 {
     const DF df;
     VI p = clampColumns(start, width);
@@ -300,16 +300,16 @@ HWY_INLINE VF passValues(const ExpWeights& expWeight, const int32_t* followedSam
         // its intensity, 1 * I / 1.
         if (hn::AllTrue(DI(), hn::Eq(n, hn::Zero(DI()))))
             return intensities(sample);
-        const VF w = expWeight(n);
+        const VF w = expWeights(expTable, expWeight, n);
         return hn::Div(hn::Mul(w, intensities(sample)), w);
     }
-    VF weights = expWeight(n);
+    VF weights = expWeights(expTable, expWeight, n);
     VF weighted = hn::Mul(weights, intensities(sample));
     for (int step = 0; step < kEdgeSteps; ++step) {
         p = clampColumns(hn::Add(p, distance), width);
         sample = samplesAt(followedSamples, p, width);
         n = arrivalDistance(x, p, sample, distance);
-        const VF w = hn::IfThenElseZero(onEdge, expWeight(n));
+        const VF w = hn::IfThenElseZero(onEdge, expWeights(expTable, expWeight, n));
         weighted = hn::Add(weighted, hn::Mul(w, intensities(sample)));
         weights = hn::Add(weights, w);
     }
@@ -318,12 +318,10 @@ HWY_INLINE VF passValues(const ExpWeights& expWeight, const int32_t* followedSam
 
 // The values that both passes synthesise, for the groups of N pixels of the
 // row in which the disparities differ somewhere.
-HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, const RowInputs& rows, DepthRowScratch& s,
-                                 PoolingCursor& cursor)
+HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, PoolingCursor& cursor)
 {
     const DF df;
     const DI di;
-    const int lanes = static_cast<int>(hn::Lanes(df));
     const int width = in.width;
     const int32_t* truncA = s.truncA.data();
     const int32_t* truncB = s.truncB.data();
@@ -333,24 +331,27 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, const RowInputs& rows
     const int32_t* sampleB = s.sampleB.data();
     float* selfValue = s.selfValue.data();
     float* invadValue = s.invadValue.data();
-    const ExpWeights expWeight(in.expWeight);
+    HWY_ALIGN float expWeight[std::max<size_t>(kMaxLanes, 8)] = {};
+    std::copy_n(in.expWeight, 6, expWeight);
+    const VF expTable = hn::Load(df, expWeight);
     const VF edgeThreshold = hn::Set(df, kEdgeThreshold);
     const VI lane = hn::Iota(di, 0);
-    for (int j = 0; j < width; j += lanes) {
+    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
         poolShare<kPooledInPasses>(cursor, df);
         const MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
         if (hn::AllFalse(di, differ))
-            continue;
+            return;
         const VI column = columns(di, lane, j);
         const VI shift = hn::LoadU(di, shifts + j);
         const MF onEdge =
-            hn::And(hn::RebindMask(df, differ), hn::Gt(hn::LoadU(df, rows.at(j).gradDisp), edgeThreshold));
+            hn::And(hn::RebindMask(df, differ), hn::Gt(hn::LoadU(df, g.gradDisp), edgeThreshold));
         const VI xSelf = hn::Add(column, hn::LoadU(di, truncA + j));
         const VI xInvad = hn::Add(column, hn::LoadU(di, truncB + j));
-        hn::StoreU(passValues(expWeight, sampleB, width, xSelf, hn::Add(column, shift), onEdge), df, selfValue + j);
-        hn::StoreU(passValues(expWeight, sampleA, width, xInvad, hn::Sub(column, shift), onEdge), df,
+        hn::StoreU(passValues(expTable, expWeight, sampleB, width, xSelf, hn::Add(column, shift), onEdge), df,
+                   selfValue + j);
+        hn::StoreU(passValues(expTable, expWeight, sampleA, width, xInvad, hn::Sub(column, shift), onEdge), df,
                    invadValue + j);
-    }
+    });
 }
 
 // nearHalfway() of error_terms.h, per lane.
@@ -443,8 +444,8 @@ struct TermRows {
 // The error terms of the row's groups of N pixels, from the synthesised
 // values, and how many count.
 template <bool kKeepFloats>
-HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInputs& rows, DepthRowScratch& s,
-                                        RowTerms& terms, PoolingCursor& cursor)
+HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms,
+                                        PoolingCursor& cursor)
 {
     const DF df;
     const DI di;
@@ -465,9 +466,8 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInput
     // Lane counts, negated: a mask lane is -1.
     VI counted = hn::Zero(di);
     VI disagreeing = hn::Zero(di);
-    const auto group = [&](int j, auto lastGroup) {
+    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
         poolShare<kPooledInErrors>(cursor, df);
-        const GroupInputs g = rows.at(j);
         const VI column = columns(di, lane, j);
         MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
         MI countSelf = insideRow(hn::Add(column, hn::LoadU(di, truncA + j)), width);
@@ -509,12 +509,7 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInput
         if (kTwoHalves)
             storeAddends(half<1>(errorSelf), half<1>(weightSelf), half<1>(errorInvad), half<1>(weightInvad),
                          out.added + j + halfLanes);
-    };
-    int j = 0;
-    for (; j + lanes <= width; j += lanes)
-        group(j, std::false_type());
-    if (j < width)
-        group(j, std::true_type());
+    });
     HWY_ALIGN int32_t lanesCounted[kMaxLanes], lanesDisagreeing[kMaxLanes];
     hn::Store(counted, di, lanesCounted);
     hn::Store(disagreeing, di, lanesDisagreeing);
@@ -531,11 +526,10 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, const RowInput
 // chain (sample, division, error estimates) would keep it waiting.
 RowCounts SearchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms, PoolingCursor& pooling)
 {
-    const RowInputs rows(in, hn::Lanes(DF()));
     PoolingCursor cursor = pooling;
-    synthesiseGroups(in, rows, s, cursor);
-    const RowCounts counts = in.keepFloatTerms ? errorTermsOfGroups<true>(in, rows, s, terms, cursor)
-                                               : errorTermsOfGroups<false>(in, rows, s, terms, cursor);
+    synthesiseGroups(in, s, cursor);
+    const RowCounts counts = in.keepFloatTerms ? errorTermsOfGroups<true>(in, s, terms, cursor)
+                                               : errorTermsOfGroups<false>(in, s, terms, cursor);
     cursor.finish();
     pooling = cursor;
     return counts;
