@@ -20,6 +20,7 @@
 #include <hwy/targets.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -241,6 +242,17 @@ TEST(FastForm, DepthConversionOnHalfPixels)
             EXPECT_TRUE(sameBits(morvex::depthToDisparity(ramp, camera, 'L'), slow)) << cameraText << dispatch;
         });
     }
+}
+
+// Names the targets that the comparisons ran on (scripts/check-arm64 shows
+// them).
+TEST(FastForm, TargetsCompared)
+{
+    std::string names;
+    for (const int64_t target : depthRowTargets())
+        names += std::string(" ") + hwy::TargetName(target);
+    std::printf("targets compared:%s\n", names.c_str());
+    EXPECT_FALSE(names.empty());
 }
 
 namespace {

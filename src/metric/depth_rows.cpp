@@ -139,22 +139,23 @@ HWY_INLINE VI limitedTruncation(VF disparity)
     return hn::ConvertTo(DI(), limited);
 }
 
-// ValueRange::normalized of |disparity| for N pixels, with the range's
-// values made once per row.
+// ValueRange::normalized of |disparity| for N pixels. A range without width
+// gives 0: the division's lanes are cleared, which keeps the loop free of a
+// branch.
 struct Normalizing {
     float lo, span;
-    bool flat;
+    int32_t used; // all bits set where the range has width
 
-    explicit Normalizing(const ValueRange& range) : lo(range.lo), span(range.hi - range.lo), flat(range.hi == range.lo)
+    explicit Normalizing(const ValueRange& range)
+        : lo(range.lo), span(range.hi - range.lo), used(range.hi == range.lo ? 0 : -1)
     {
     }
 
     HWY_INLINE VF magnitudes(VF disparity) const
     {
         const DF df;
-        if (flat)
-            return hn::Zero(df);
-        return hn::Div(hn::Sub(hn::Abs(disparity), hn::Set(df, lo)), hn::Set(df, span));
+        const VF normalized = hn::Div(hn::Sub(hn::Abs(disparity), hn::Set(df, lo)), hn::Set(df, span));
+        return hn::And(normalized, hn::BitCast(df, hn::Set(DI(), used)));
     }
 };
 
@@ -298,7 +299,7 @@ HWY_INLINE VF passValues(VF expTable, const float* expWeight, const int32_t* fol
     if (hn::AllFalse(df, onEdge)) {
         // A single sample that arrives exactly has weight 1: the value is
         // its intensity, 1 * I / 1.
-        if (hn::AllTrue(DI(), hn::Eq(n, hn::Zero(DI()))))
+        if (hn::AllFalse(DI(), hn::Gt(n, hn::Zero(DI()))))
             return intensities(sample);
         const VF w = expWeights(expTable, expWeight, n);
         return hn::Div(hn::Mul(w, intensities(sample)), w);
@@ -354,15 +355,6 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, P
     });
 }
 
-// nearHalfway() of error_terms.h, per lane.
-HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
-{
-    const DD64 du;
-    const auto below = hn::And(hn::BitCast(du, estimate), hn::Set(du, kBelowFloatPrecision));
-    const auto off = hn::Sub(below, hn::Set(du, kHalfwayBits - kHalfwayMargin));
-    return hn::Lt(off, hn::Set(du, 2 * kHalfwayMargin + 1));
-}
-
 // The error terms are estimated in double, for one half of a group's pixels
 // at a time (for the whole group where it is one pixel).
 #if HWY_TARGET == HWY_SCALAR
@@ -389,27 +381,34 @@ HWY_INLINE auto half(V v)
 HWY_INLINE VF joined(hn::Vec<DH> lower, hn::Vec<DH> upper) { return hn::Combine(DF(), upper, lower); }
 #endif
 
-// scaledErrorEstimate() or, where it is not certain, scaledErrorExact() of
-// N pixels: where an estimate of a half lies too near a rounding boundary,
-// that half divides, which rounds every lane as the certain estimates do.
-HWY_INLINE hn::Vec<DH> scaledErrorsOfHalf(VD view, VD synthesised)
+// nearHalfway() of error_terms.h for two vectors of estimates: lane k of
+// the result is estimate k of the two in turn. The bits below float
+// precision are the low 29 bits of a double, all in its low 32-bit half, so
+// the test runs on those halves.
+#if HWY_TARGET == HWY_SCALAR
+using DNear = DD64;
+HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
 {
-    const DD dd;
-    const VD difference = hn::Sub(view, synthesised);
-    const VD estimate = hn::Mul(difference, hn::Set(dd, 1.0 / 255.0));
-    if (HWY_UNLIKELY(!hn::AllFalse(DD64(), nearHalfway(estimate))))
-        return hn::DemoteTo(DH(), hn::Div(difference, hn::Set(dd, 255.0)));
-    return hn::DemoteTo(DH(), estimate);
+    const DD64 du;
+    const auto below = hn::And(hn::BitCast(du, estimate), hn::Set(du, kBelowFloatPrecision));
+    const auto off = hn::Sub(below, hn::Set(du, kHalfwayBits - kHalfwayMargin));
+    return hn::Lt(off, hn::Set(du, 2 * kHalfwayMargin + 1));
 }
-
-HWY_INLINE VF scaledErrors(VI view, VF synthesised)
+HWY_INLINE hn::Mask<DD64> nearHalfway(VD first, VD second)
 {
-    const DD dd;
-    const auto lower = scaledErrorsOfHalf(hn::PromoteTo(dd, half<0>(view)), hn::PromoteTo(dd, half<0>(synthesised)));
-    if (!kTwoHalves)
-        return joined(lower, lower);
-    return joined(lower, scaledErrorsOfHalf(hn::PromoteTo(dd, half<1>(view)), hn::PromoteTo(dd, half<1>(synthesised))));
+    return hn::Or(nearHalfway(first), nearHalfway(second));
 }
+#else
+using DNear = DU;
+HWY_INLINE hn::Mask<DU> nearHalfway(VD lower, VD upper)
+{
+    const DU du;
+    const auto low = hn::ConcatEven(du, hn::BitCast(du, upper), hn::BitCast(du, lower));
+    const auto off = hn::Sub(hn::And(low, hn::Set(du, static_cast<uint32_t>(kBelowFloatPrecision))),
+                             hn::Set(du, static_cast<uint32_t>(kHalfwayBits - kHalfwayMargin)));
+    return hn::Eq(hn::Min(off, hn::Set(du, static_cast<uint32_t>(2 * kHalfwayMargin))), off);
+}
+#endif
 
 // RowTerms::makeAddends for the pixels of one half.
 template <class V>
@@ -441,6 +440,48 @@ struct TermRows {
     }
 };
 
+// The terms of one half of the group at j: the float terms where they are
+// kept, and what the pooling adds.
+template <int kHalf, bool kKeepFloats, class V>
+HWY_INLINE void storeHalf(const TermRows& out, int j, V errorSelf, V weightSelf, V errorInvad, V weightInvad)
+{
+    const DH dh;
+    const int k = j + kHalf * static_cast<int>(hn::Lanes(dh));
+    if (kKeepFloats) {
+        hn::StoreU(errorSelf, dh, out.errorSelf + k);
+        hn::StoreU(weightSelf, dh, out.weightSelf + k);
+        hn::StoreU(errorInvad, dh, out.errorInvad + k);
+        hn::StoreU(weightInvad, dh, out.weightInvad + k);
+    }
+    storeAddends(errorSelf, weightSelf, errorInvad, weightInvad, out.added + k);
+}
+
+// The error terms of one half of the group at j, in double: ((view -
+// synthesised) / 255)^2 as scaledErrorEstimate() makes it, or with
+// kExact as scaledErrorExact() does, where the masks are set. Returns where
+// the estimates lie too near a rounding boundary.
+template <int kHalf, bool kKeepFloats, bool kExact>
+HWY_INLINE auto errorTermsOfHalf(const TermRows& out, int j, VI view8, VF selfValue, VF invadValue, VF selfMask,
+                                 VF invadMask, VF weightSelf, VF weightInvad)
+{
+    const DD dd;
+    const DH dh;
+    const VD view = hn::PromoteTo(dd, half<kHalf>(view8));
+    const VD differenceSelf = hn::Sub(view, hn::PromoteTo(dd, half<kHalf>(selfValue)));
+    const VD differenceInvad = hn::Sub(view, hn::PromoteTo(dd, half<kHalf>(invadValue)));
+    const VD self = kExact ? hn::Div(differenceSelf, hn::Set(dd, 255.0))
+                           : hn::Mul(differenceSelf, hn::Set(dd, 1.0 / 255.0));
+    const VD invad = kExact ? hn::Div(differenceInvad, hn::Set(dd, 255.0))
+                            : hn::Mul(differenceInvad, hn::Set(dd, 1.0 / 255.0));
+    const auto scaledSelf = hn::DemoteTo(dh, self);
+    const auto scaledInvad = hn::DemoteTo(dh, invad);
+    storeHalf<kHalf, kKeepFloats>(out, j, hn::And(hn::Mul(scaledSelf, scaledSelf), half<kHalf>(selfMask)),
+                                  half<kHalf>(weightSelf),
+                                  hn::And(hn::Mul(scaledInvad, scaledInvad), half<kHalf>(invadMask)),
+                                  half<kHalf>(weightInvad));
+    return nearHalfway(self, invad);
+}
+
 // The error terms of the row's groups of N pixels, from the synthesised
 // values, and how many count.
 template <bool kKeepFloats>
@@ -449,8 +490,6 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratc
 {
     const DF df;
     const DI di;
-    const int lanes = static_cast<int>(hn::Lanes(df));
-    const int halfLanes = static_cast<int>(hn::Lanes(DH()));
     const int width = in.width;
     const float* magnitudeA = s.magnitudeA.data();
     const float* magnitudeB = s.magnitudeB.data();
@@ -463,9 +502,9 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratc
     const VF weightOffset = hn::Set(df, in.weightOffset);
     const VI lane = hn::Iota(di, 0);
 
-    // Lane counts, negated: a mask lane is -1.
-    VI counted = hn::Zero(di);
-    VI disagreeing = hn::Zero(di);
+    // Counted in general registers: the vector registers are all taken, and
+    // the pooling's sums must stay in one.
+    RowCounts counts;
     forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
         poolShare<kPooledInErrors>(cursor, df);
         const VI column = columns(di, lane, j);
@@ -479,45 +518,43 @@ HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratc
         }
         const MI countInvad = hn::Or(hn::And(differ, insideRow(hn::Add(column, hn::LoadU(di, truncB + j)), width)),
                                      hn::AndNot(differ, countSelf));
-        counted = hn::Add(counted, hn::Add(hn::VecFromMask(di, countSelf), hn::VecFromMask(di, countInvad)));
-        disagreeing = hn::Add(disagreeing, hn::VecFromMask(di, differ));
+        counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
+        counts.disagreeingPixels += hn::CountTrue(di, differ);
 
         const VF mix = hn::LoadU(df, g.mixed);
         const VF weightSelf = hn::IfThenElseZero(hn::RebindMask(df, countSelf),
                                                  hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeA + j)), weightOffset));
         const VF weightInvad = hn::IfThenElseZero(
             hn::RebindMask(df, countInvad), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeB + j)), weightOffset));
-        VF errorSelf = hn::Zero(df);
-        VF errorInvad = hn::Zero(df);
         // Where all agree, both errors are 0 and there are no synthesised
         // values.
-        if (!hn::AllFalse(di, differ)) {
-            const VI view = hn::PromoteTo(di, hn::LoadU(DB(), g.view8));
-            const VF self = scaledErrors(view, hn::LoadU(df, selfValue + j));
-            const VF invad = scaledErrors(view, hn::LoadU(df, invadValue + j));
-            errorSelf = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countSelf)), hn::Mul(self, self));
-            errorInvad = hn::IfThenElseZero(hn::RebindMask(df, hn::And(differ, countInvad)), hn::Mul(invad, invad));
+        if (hn::AllFalse(di, differ)) {
+            const auto zero = hn::Zero(DH());
+            storeHalf<0, kKeepFloats>(out, j, zero, half<0>(weightSelf), zero, half<0>(weightInvad));
+            if (kTwoHalves)
+                storeHalf<1, kKeepFloats>(out, j, zero, half<1>(weightSelf), zero, half<1>(weightInvad));
+            return;
         }
-        if (kKeepFloats) {
-            hn::StoreU(errorSelf, df, out.errorSelf + j);
-            hn::StoreU(weightSelf, df, out.weightSelf + j);
-            hn::StoreU(errorInvad, df, out.errorInvad + j);
-            hn::StoreU(weightInvad, df, out.weightInvad + j);
-        }
-        storeAddends(half<0>(errorSelf), half<0>(weightSelf), half<0>(errorInvad), half<0>(weightInvad),
-                     out.added + j);
+        const VI view8 = hn::PromoteTo(di, hn::LoadU(DB(), g.view8));
+        const VF self = hn::LoadU(df, selfValue + j);
+        const VF invad = hn::LoadU(df, invadValue + j);
+        const VF selfMask = hn::VecFromMask(df, hn::RebindMask(df, hn::And(differ, countSelf)));
+        const VF invadMask = hn::VecFromMask(df, hn::RebindMask(df, hn::And(differ, countInvad)));
+        auto near = errorTermsOfHalf<0, kKeepFloats, false>(out, j, view8, self, invad, selfMask, invadMask,
+                                                            weightSelf, weightInvad);
         if (kTwoHalves)
-            storeAddends(half<1>(errorSelf), half<1>(weightSelf), half<1>(errorInvad), half<1>(weightInvad),
-                         out.added + j + halfLanes);
+            near = hn::Or(near, errorTermsOfHalf<1, kKeepFloats, false>(out, j, view8, self, invad, selfMask,
+                                                                        invadMask, weightSelf, weightInvad));
+        // Rarely an estimate lies too near a rounding boundary: the group
+        // divides, which rounds every lane as the certain estimates do.
+        if (HWY_UNLIKELY(!hn::AllFalse(DNear(), near))) {
+            errorTermsOfHalf<0, kKeepFloats, true>(out, j, view8, self, invad, selfMask, invadMask, weightSelf,
+                                                   weightInvad);
+            if (kTwoHalves)
+                errorTermsOfHalf<1, kKeepFloats, true>(out, j, view8, self, invad, selfMask, invadMask, weightSelf,
+                                                       weightInvad);
+        }
     });
-    HWY_ALIGN int32_t lanesCounted[kMaxLanes], lanesDisagreeing[kMaxLanes];
-    hn::Store(counted, di, lanesCounted);
-    hn::Store(disagreeing, di, lanesDisagreeing);
-    RowCounts counts;
-    for (int k = 0; k < lanes; ++k) {
-        counts.countedTerms -= lanesCounted[k];
-        counts.disagreeingPixels -= lanesDisagreeing[k];
-    }
     return counts;
 }
 
@@ -538,13 +575,15 @@ RowCounts SearchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& s, RowT
 void NearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
 {
     const DD dd;
-    const size_t lanes = hn::Lanes(dd);
+    const size_t half = hn::Lanes(dd);
+    const size_t lanes = kTwoHalves ? 2 * half : half;
     for (size_t i = 0; i < count; i += lanes) {
-        HWY_ALIGN double group[kMaxLanes] = {};
+        HWY_ALIGN double group[2 * kMaxLanes] = {};
         std::copy_n(estimates + i, std::min(lanes, count - i), group);
-        const auto near = hn::VecFromMask(DD64(), nearHalfway(hn::Load(dd, group)));
-        HWY_ALIGN uint64_t lanesNear[kMaxLanes];
-        hn::Store(near, DD64(), lanesNear);
+        const auto near = nearHalfway(hn::Load(dd, group), hn::Load(dd, group + half));
+        const DNear d;
+        HWY_ALIGN hn::TFromD<DNear> lanesNear[kMaxLanes];
+        hn::Store(hn::VecFromMask(d, near), d, lanesNear);
         for (size_t k = 0; k < lanes && i + k < count; ++k)
             verdicts[i + k] = lanesNear[k] != 0;
     }
