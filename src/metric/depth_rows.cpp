@@ -594,37 +594,54 @@ void NearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+// The dispatch names the functions within their namespace (a build with one
+// target calls that target's directly). Without vector code, the one-lane
+// target, which every build compiles.
 namespace depth_rows {
 HWY_EXPORT(TruncateDepthRow);
 HWY_EXPORT(SearchAndErrorTerms);
 HWY_EXPORT(NearHalfwayLanes);
-} // namespace depth_rows
 
-// Without vector code, the one-lane target, which every build compiles.
 #if HWY_BASELINE_SCALAR == HWY_SCALAR
-namespace one_lane = depth_rows::N_SCALAR;
+namespace one_lane = N_SCALAR;
 #else
-namespace one_lane = depth_rows::N_EMU128;
+namespace one_lane = N_EMU128;
 #endif
+
+void truncate(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
+{
+    if (in.vectorCode)
+        return HWY_DYNAMIC_DISPATCH(TruncateDepthRow)(in, scratch, pooling);
+    one_lane::TruncateDepthRow(in, scratch, pooling);
+}
+
+RowCounts search(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms, PoolingCursor& pooling)
+{
+    if (in.vectorCode)
+        return HWY_DYNAMIC_DISPATCH(SearchAndErrorTerms)(in, scratch, terms, pooling);
+    return one_lane::SearchAndErrorTerms(in, scratch, terms, pooling);
+}
+
+void nearHalfway(const double* estimates, size_t count, bool* verdicts)
+{
+    HWY_DYNAMIC_DISPATCH(NearHalfwayLanes)(estimates, count, verdicts);
+}
+} // namespace depth_rows
 
 void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
 {
-    if (in.vectorCode)
-        return HWY_DYNAMIC_DISPATCH(depth_rows::TruncateDepthRow)(in, scratch, pooling);
-    one_lane::TruncateDepthRow(in, scratch, pooling);
+    depth_rows::truncate(in, scratch, pooling);
 }
 
 RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
                               PoolingCursor& pooling)
 {
-    if (in.vectorCode)
-        return HWY_DYNAMIC_DISPATCH(depth_rows::SearchAndErrorTerms)(in, scratch, terms, pooling);
-    return one_lane::SearchAndErrorTerms(in, scratch, terms, pooling);
+    return depth_rows::search(in, scratch, terms, pooling);
 }
 
 void nearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
 {
-    HWY_DYNAMIC_DISPATCH(depth_rows::NearHalfwayLanes)(estimates, count, verdicts);
+    depth_rows::nearHalfway(estimates, count, verdicts);
 }
 
 std::vector<int64_t> depthRowTargets()
