@@ -82,13 +82,6 @@ TEST(CameraFile, ErrorsNameTheFileAndTheProblem)
     EXPECT_EQ(errorOf([&] { morvex::Camera::fromFile(shortFile); }),
               shortFile + " (camera file): needs nine numbers (near and far depth of each camera, focal length, "
                           "both principal points, both camera positions), but only 2 could be read");
-    const std::string nan = writeCameraFile("1 2 3 4 nan 6 7 8 9");
-    EXPECT_EQ(errorOf([&] { morvex::Camera::fromFile(nan); }),
-              nan + " (camera file): focal length is nan, not a finite number");
-    EXPECT_EQ(errorOf([] { morvex::Camera::fromFile("/nonexistent/camera.txt"); }),
-              "/nonexistent/camera.txt (camera file): no such file");
-    EXPECT_EQ(errorOf([] { morvex::Camera::fromText("0 2 3 4 5 6 7 8 9"); }),
-              "camera file: near depth of the left camera is 0; depths must be above 0");
     EXPECT_EQ(errorOf([] { morvex::Camera::fromText("1 2 3 4 5 6 7 3e38 3e38"); }),
               "camera file: the camera positions are too large to compute the middle camera and the baselines");
 }
