@@ -99,32 +99,37 @@ ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle disp
     return output;
 }
 
-py::array_t<float> depthToDisparityArray(py::handle depth, py::handle camera, const std::string& side)
+static char sideArgument(const std::string& side)
 {
     if (side != "L" && side != "R")
         throw py::value_error("side: is '" + side + "'; it must be 'L' (the left camera) or 'R' (the right camera)");
+    return side[0];
+}
+
+py::array_t<float> depthToDisparityArray(py::handle depth, py::handle camera, const std::string& side)
+{
+    const char cameraSide = sideArgument(side);
     const morvex::Camera cameraValues = cameraArgument(camera);
     const ArrayImage depthMap = greyImageArgument(depth, "depth");
 
     cv::Mat disparity;
     {
         py::gil_scoped_release unlocked;
-        disparity = morvex::depthToDisparity(depthMap.mat, cameraValues, side[0]);
+        disparity = morvex::depthToDisparity(depthMap.mat, cameraValues, cameraSide);
     }
     return floatMapArray(disparity);
 }
 
 py::array_t<uint8_t> disparityToDepthArray(py::handle disparity, py::handle camera, const std::string& side)
 {
-    if (side != "L" && side != "R")
-        throw py::value_error("side: is '" + side + "'; it must be 'L' (the left camera) or 'R' (the right camera)");
+    const char cameraSide = sideArgument(side);
     const morvex::Camera cameraValues = cameraArgument(camera);
     const ArrayImage disparityMap = floatMapArgument(disparity, "disparity");
 
     cv::Mat depth;
     {
         py::gil_scoped_release unlocked;
-        depth = morvex::disparityToDepth(disparityMap.mat, cameraValues, side[0]);
+        depth = morvex::disparityToDepth(disparityMap.mat, cameraValues, cameraSide);
     }
     py::array_t<uint8_t> result({depth.rows, depth.cols});
     for (int r = 0; r < depth.rows; ++r)

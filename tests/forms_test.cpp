@@ -50,16 +50,7 @@ bool sameBits(const cv::Mat& a, const cv::Mat& b)
 morvex::Camera useCamera(const std::string& cameraText, cv::Size size)
 {
     const morvex::Camera camera = morvex::Camera::fromText(cameraText);
-    g_nearDepthLeft = camera.nearDepthLeft;
-    g_farDepthLeft = camera.farDepthLeft;
-    g_nearDepthRight = camera.nearDepthRight;
-    g_farDepthRight = camera.farDepthRight;
-    g_focalLength = camera.focalLength;
-    g_principalPointLeft = camera.principalPointLeft;
-    g_principalPointRight = camera.principalPointRight;
-    g_cameraPosLeft = camera.cameraPosLeft;
-    g_cameraPosRight = camera.cameraPosRight;
-    deriveCameraBaselines();
+    setCameraGlobals(camera);
     g_imageWidth = size.width;
     g_imageHeight = size.height;
     return camera;

@@ -35,6 +35,12 @@ int readCameraParameters(const std::string& path)
     const int numbersRead = morvex::readCameraNumbers(path, camera);
     if (numbersRead < 0)
         return -1;
+    setCameraGlobals(camera);
+    return numbersRead;
+}
+
+void setCameraGlobals(const morvex::Camera& camera)
+{
     g_nearDepthLeft = camera.nearDepthLeft;
     g_farDepthLeft = camera.farDepthLeft;
     g_nearDepthRight = camera.nearDepthRight;
@@ -45,5 +51,4 @@ int readCameraParameters(const std::string& path)
     g_cameraPosLeft = camera.cameraPosLeft;
     g_cameraPosRight = camera.cameraPosRight;
     deriveCameraBaselines();
-    return numbersRead;
 }

@@ -32,3 +32,6 @@ void deriveCameraBaselines();
 
 // The nine camera values as the library takes them.
 morvex::Camera cameraFromGlobals();
+
+// Makes `camera` the camera values, baselines derived.
+void setCameraGlobals(const morvex::Camera& camera);
