@@ -60,10 +60,12 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
     }
     const morvex::PairImages pair{arrays[0].mat, arrays[1].mat, arrays[2].mat,
                                   arrays[3].mat, arrays[4].mat, arrays[5].mat};
+    morvex::PairOptions options;
+    options.view.disparityErrors = true; // Python's results carry them
     morvex::PairResult result;
     try {
         py::gil_scoped_release unlocked;
-        result = morvex::score(pair, cameraValues);
+        result = morvex::score(pair, cameraValues, options);
     } catch (const morvex::Error& e) {
         if (e.input() == morvex::Input::None)
             throw;
@@ -88,6 +90,7 @@ ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle disp
 
     morvex::ViewOptions options;
     options.keepMaps = keepMaps;
+    options.disparityErrors = true;
     ViewOutput output;
     {
         py::gil_scoped_release unlocked;

@@ -146,8 +146,8 @@ struct ViewOptions {
     PhaseLines phaseLines;       // report the phases, when set
     MapDisplay showMap;          // show the maps, when set (six calls per view)
     bool vectorCode = true;      // use the processor's vector code where it has it; off gives the same bits
-    bool disparityErrors = true; // fill ViewResult's disparity errors (pixels, differOver1, ...); off saves a
-                                 // pass over the depth maps, about a tenth of the view's time
+    bool disparityErrors = false; // fill ViewResult's disparity errors (pixels, differOver1, ...), at the
+                                  // cost of a pass over the depth maps, about a tenth of the view's time
 };
 
 // What a pair's computation does besides its result.
