@@ -1,11 +1,11 @@
 # Fails the build when the library reaches into the tool: every file under
 # CORE_DIRS may include only its own headers ("core/...", "metric/..."), the
-# public header, OpenCV's core and imgproc, and the C++ and C standard
+# public header, OpenCV's core and imgproc, Highway, and the C++ and C standard
 # headers, and may not read the environment, load code, start processes or
 # write to the standard streams.
 #   cmake -DSOURCE_DIR=... -P CheckCoreLayer.cmake
 set(_core_dirs src/core src/metric include/morvex)
-set(_allowed_include "^#[ \t]*include[ \t]*(\"(core|metric)/[a-z_0-9]+\\.h\"|<morvex/morvex\\.h>|<opencv2/(core|imgproc)(\\.hpp|/[a-z_/]+\\.hpp)>|<[a-z_0-9]+>|<immintrin\\.h>)")
+set(_allowed_include "^#[ \t]*include[ \t]*(\"(core|metric)/[a-z_0-9]+\\.h\"|<morvex/morvex\\.h>|<opencv2/(core|imgproc)(\\.hpp|/[a-z_/]+\\.hpp)>|<hwy/[a-z_]+\\.h>|<[a-z_0-9]+>)")
 set(_forbidden "getenv|dlopen|dlsym|fork[ \t]*\\(|popen|std::system|std::cout|std::cerr|std::clog|std::cin|stdout|stderr|thread_local|<iostream>")
 
 set(_failures "")

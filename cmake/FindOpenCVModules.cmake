@@ -2,8 +2,15 @@
 # OpenCV development meta-package (which is the only one that ships a CMake
 # config on Debian).
 find_path(OpenCVModules_INCLUDE_DIR opencv2/core.hpp PATH_SUFFIXES opencv4)
+# MORVEX_CORE_ONLY needs core and imgproc alone.
+set(_modules core imgproc)
+set(_required OpenCVModules_core_LIBRARY OpenCVModules_imgproc_LIBRARY)
+if(NOT MORVEX_CORE_ONLY)
+  list(APPEND _modules imgcodecs highgui)
+  list(APPEND _required OpenCVModules_imgcodecs_LIBRARY OpenCVModules_highgui_LIBRARY)
+endif()
 set(_missing "")
-foreach(_module core imgproc imgcodecs highgui)
+foreach(_module ${_modules})
   find_library(OpenCVModules_${_module}_LIBRARY NAMES opencv_${_module})
   if(NOT OpenCVModules_${_module}_LIBRARY)
     list(APPEND _missing ${_module})
@@ -17,7 +24,5 @@ endforeach()
 
 include(FindPackageHandleStandardArgs)
 find_package_handle_standard_args(OpenCVModules
-  REQUIRED_VARS OpenCVModules_INCLUDE_DIR OpenCVModules_core_LIBRARY
-                OpenCVModules_imgproc_LIBRARY OpenCVModules_imgcodecs_LIBRARY
-                OpenCVModules_highgui_LIBRARY
+  REQUIRED_VARS OpenCVModules_INCLUDE_DIR ${_required}
   REASON_FAILURE_MESSAGE "missing OpenCV modules: ${_missing} (run scripts/setup)")

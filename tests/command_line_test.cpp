@@ -10,8 +10,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -231,5 +233,40 @@ TEST(CommandLineHelp, HelpVersionAndNoDisplay)
         const ToolRun run = runTool(with(missing, {"--show-maps"}), environment);
         EXPECT_TRUE(failsWithOneLine(run, "morvex: --show-maps: ")) << environment;
         EXPECT_NE(run.err.find("; --save-maps DIR writes the maps as PNG files instead\n"), std::string::npos);
+    }
+}
+
+// The tool against morvex-reference, the metric's straightforward form, end
+// to end: the same score line and the same per-view results to the bit.
+TEST(ReferenceBinary, ScoresAGeneratedSceneAsTheTool)
+{
+    const SampleScene scene = makeSampleScene({641, 479, 21, 0});
+    const std::vector<std::string> args = sceneArguments(makeTempDir("forms_scene"), scene);
+    std::vector<std::string> toolArgs = {"--json"}, referenceArgs = {"--views"};
+    toolArgs.insert(toolArgs.end(), args.begin(), args.end());
+    referenceArgs.insert(referenceArgs.end(), args.begin(), args.end());
+
+    const ToolRun tool = runTool(toolArgs);
+    ASSERT_EQ(tool.status, 0) << tool.err;
+    const ToolRun slow = runProgram(MORVEX_REFERENCE_BINARY, referenceArgs);
+    ASSERT_EQ(slow.status, 0) << slow.err;
+
+    // The reference prints its score and time lines, then each view's error
+    // with 9 significant digits.
+    const json result = json::parse(tool.out);
+    std::istringstream lines(slow.out);
+    std::string scoreLine, timeLine, emptyLine, leftLine, rightLine;
+    std::getline(lines, scoreLine);
+    std::getline(lines, timeLine);
+    std::getline(lines, emptyLine);
+    std::getline(lines, leftLine);
+    std::getline(lines, rightLine);
+    EXPECT_EQ(scoreLine, "MORVEX Score: " + result["score_text"].get<std::string>());
+    EXPECT_EQ(timeLine.rfind("Computational Time: ", 0), 0u) << timeLine;
+    EXPECT_EQ(emptyLine, "");
+    for (const auto& [side, line] : {std::pair<std::string, std::string>{"left", leftLine}, {"right", rightLine}}) {
+        const float fast = static_cast<float>(result[side]["error"].get<double>());
+        const float reference = std::strtof(line.substr(line.find(": ") + 2).c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&fast, &reference, sizeof fast), 0) << side << ": " << line;
     }
 }

@@ -1,33 +1,31 @@
 // Every form of the metric against its straightforward form (tests/reference):
 // the same per-view results to the bit, and the same counts. The library
 // computes a pair from 8-bit depth maps through per-value tables, as vector
-// code and as scalar code, and a view from float disparities; each must equal
+// code on each target that Highway compiled and the processor has and one
+// lane at a time, and a view from float disparities; each must equal
 // the reference on generated scenes of many sizes, on depth sets perturbed in
 // the ways a depth estimator errs, on absurd disparities and on cameras whose
 // disparities fall on a half, with OpenCV's dispatch to vector code (fused
-// multiply-add on this kind of CPU) on and off. Then the tool against
-// morvex-reference end to end.
+// multiply-add on this kind of CPU) on and off. (The tool against
+// morvex-reference end to end is in command_line_test.cpp.)
 #include "driver/camera.h"
 #include "driver/settings.h"
+#include "metric/depth_rows.h"
+#include "metric/error_terms.h"
 #include "metric/evaluate_view.h"
 #include "reference/reference.h"
 #include "sample/scene.h"
-#include "tool_runner.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include <hwy/targets.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <random>
-#include <sstream>
-
-#if defined(MORVEX_VECTOR_CODE) && defined(__x86_64__) && defined(__GNUC__)
-#include "metric/error_terms_avx2.h"
-#define MORVEX_TEST_AVX2 1
-#endif
 
 namespace {
 
@@ -75,9 +73,21 @@ void expectSameResult(const morvex::ViewResult& fast, float slow, const referenc
     EXPECT_EQ(fast.disagreeingPixels, counts.disagreeingPixels) << what;
 }
 
+// Runs the check with the vector code forced to each target in turn, then
+// one lane at a time.
+void withEachTarget(const std::function<void(bool vectorCode, const std::string&)>& check)
+{
+    for (const int64_t target : depthRowTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        check(true, std::string(", ") + hwy::TargetName(target));
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    check(false, ", one lane");
+}
+
 // One view from its 8-bit images: the reference's conversion and metric
-// against the library's conversion, its depth form (vector and scalar code)
-// and its float form on the reference's maps.
+// against the library's conversion, its depth form (on every target) and its
+// float form on the reference's maps.
 void expectSameDepthView(const morvex::Camera& camera, const cv::Mat& view8, const cv::Mat& depthA8,
                          const cv::Mat& depthB8, char side, const std::string& what)
 {
@@ -96,12 +106,12 @@ void expectSameDepthView(const morvex::Camera& camera, const cv::Mat& view8, con
 
         reference::ViewCounts counts;
         const float slow = reference::evaluateView(view, dispA, dispB, &counts);
-        for (bool vectorCode : {true, false}) {
+        withEachTarget([&](bool vectorCode, const std::string& target) {
             morvex::ViewOptions options;
             options.vectorCode = vectorCode;
             expectSameResult(evaluateDepthView(view8, depthA8, depthB8, camera, side, options), slow, counts,
-                             where + (vectorCode ? ", vector code" : ", scalar code"));
-        }
+                             where + target);
+        });
         expectSameResult(morvex::evaluateView(view, dispA, dispB), slow, counts, where + ", float maps");
     });
 }
@@ -225,17 +235,18 @@ TEST(FastForm, DepthConversionOnHalfPixels)
     }
 }
 
-#ifdef MORVEX_TEST_AVX2
-namespace {
-
-// The vector test's verdicts, in the order of the estimates.
-__attribute__((target("avx2"))) std::array<bool, 8> vectorNearHalfway(const double self[4], const double invad[4])
+// Names the targets that the comparisons ran on (scripts/check-arm64 shows
+// them).
+TEST(FastForm, TargetsCompared)
 {
-    int32_t lanes[8];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), nearHalfway(_mm256_loadu_pd(self), _mm256_loadu_pd(invad)));
-    return {lanes[0] != 0, lanes[1] != 0, lanes[4] != 0, lanes[5] != 0,
-            lanes[2] != 0, lanes[3] != 0, lanes[6] != 0, lanes[7] != 0};
+    std::string names;
+    for (const int64_t target : depthRowTargets())
+        names += std::string(" ") + hwy::TargetName(target);
+    std::printf("targets compared:%s\n", names.c_str());
+    EXPECT_FALSE(names.empty());
 }
+
+namespace {
 
 // A double of the given sign and size whose bits below float precision are
 // the halfway pattern plus `offset`.
@@ -250,64 +261,31 @@ double offHalfway(double value, int64_t offset)
 
 } // namespace
 
-// The vector code decides which error estimates need the division, eight at
-// a time on 32-bit halves of the doubles: its verdicts must be the scalar
-// ones at and around the margin, for either sign and any size.
+// The vector code decides which error estimates need the division a vector
+// at a time: on every target its verdicts must be the scalar ones at and
+// around the margin, for either sign and any size.
 TEST(ErrorTermForms, VectorHalfwayTestMatchesScalar)
 {
-    if (!__builtin_cpu_supports("avx2"))
-        GTEST_SKIP() << "no AVX2";
     std::mt19937_64 random(3);
     std::uniform_real_distribution<double> value(-1.0, 1.0);
     std::uniform_int_distribution<int64_t> nearby(-3 * static_cast<int64_t>(kHalfwayMargin),
                                                   3 * static_cast<int64_t>(kHalfwayMargin));
     std::uniform_int_distribution<int64_t> anywhere(-static_cast<int64_t>(kHalfwayBits),
                                                     static_cast<int64_t>(kHalfwayBits));
+    std::vector<double> estimates(160000);
+    for (size_t i = 0; i < estimates.size(); ++i)
+        estimates[i] = offHalfway(value(random) * std::ldexp(1.0, static_cast<int>(random() % 16)),
+                                  i % 32 < 8 ? anywhere(random) : nearby(random));
     int nearCount = 0;
-    for (int round = 0; round < 20000; ++round) {
-        double estimates[8];
-        for (double& e : estimates)
-            e = offHalfway(value(random) * std::ldexp(1.0, static_cast<int>(random() % 16)),
-                           round % 4 == 0 ? anywhere(random) : nearby(random));
-        const std::array<bool, 8> verdicts = vectorNearHalfway(estimates, estimates + 4);
-        for (int i = 0; i < 8; ++i) {
-            ASSERT_EQ(verdicts[i], nearHalfway(estimates[i])) << std::hexfloat << estimates[i];
-            nearCount += verdicts[i];
-        }
-    }
+    for (const double e : estimates)
+        nearCount += nearHalfway(e);
     EXPECT_GT(nearCount, 20000);
-}
-#endif
-
-TEST(ReferenceBinary, ScoresAGeneratedSceneAsTheTool)
-{
-    const SampleScene scene = makeSampleScene({641, 479, 21, 0});
-    const std::vector<std::string> args = sceneArguments(makeTempDir("forms_scene"), scene);
-    std::vector<std::string> toolArgs = {"--json"}, referenceArgs = {"--views"};
-    toolArgs.insert(toolArgs.end(), args.begin(), args.end());
-    referenceArgs.insert(referenceArgs.end(), args.begin(), args.end());
-
-    const ToolRun tool = runTool(toolArgs);
-    ASSERT_EQ(tool.status, 0) << tool.err;
-    const ToolRun slow = runProgram(MORVEX_REFERENCE_BINARY, referenceArgs);
-    ASSERT_EQ(slow.status, 0) << slow.err;
-
-    // The reference prints its score and time lines, then each view's error
-    // with 9 significant digits.
-    const nlohmann::json json = nlohmann::json::parse(tool.out);
-    std::istringstream lines(slow.out);
-    std::string scoreLine, timeLine, emptyLine, leftLine, rightLine;
-    std::getline(lines, scoreLine);
-    std::getline(lines, timeLine);
-    std::getline(lines, emptyLine);
-    std::getline(lines, leftLine);
-    std::getline(lines, rightLine);
-    EXPECT_EQ(scoreLine, "MORVEX Score: " + json["score_text"].get<std::string>());
-    EXPECT_EQ(timeLine.rfind("Computational Time: ", 0), 0u) << timeLine;
-    EXPECT_EQ(emptyLine, "");
-    for (const auto& [side, line] : {std::pair<std::string, std::string>{"left", leftLine}, {"right", rightLine}}) {
-        const float fast = static_cast<float>(json[side]["error"].get<double>());
-        const float reference = std::strtof(line.substr(line.find(": ") + 2).c_str(), nullptr);
-        EXPECT_TRUE(sameBits(fast, reference)) << side << ": " << line;
-    }
+    withEachTarget([&](bool vectorCode, const std::string& target) {
+        if (!vectorCode)
+            return;
+        std::unique_ptr<bool[]> verdicts(new bool[estimates.size()]);
+        nearHalfwayLanes(estimates.data(), estimates.size(), verdicts.get());
+        for (size_t i = 0; i < estimates.size(); ++i)
+            ASSERT_EQ(verdicts[i], nearHalfway(estimates[i])) << target << " " << std::hexfloat << estimates[i];
+    });
 }

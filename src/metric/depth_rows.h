@@ -5,8 +5,8 @@
 // (a search window of one column, two correction steps only at disparity
 // edges).
 // It is split into two stages whose pixels do not depend on each other, so
-// that they run as vector code where the processor has it; each stage has a
-// scalar form with the same results.
+// that they run as vector code: one Highway source (depth_rows.cpp) for every
+// processor, with the same results on each.
 
 #include "metric/value_range.h"
 
@@ -88,6 +88,9 @@ constexpr float kDisparityLimit = 4194304.0f; // 2^22
 constexpr float kSmallDisparity = 2097152.0f; // 2^21
 constexpr int kWidestDepthRow = 1 << 21;
 constexpr int kEdgeSteps = 2;
+// Row arrays run on past the row's end by the widest vector any target has
+// (SVE's 2048 bits), so that the last group of a row is a whole vector.
+constexpr int kRowPadding = 64;
 
 // Working arrays of a row, one element per pixel.
 struct DepthRowScratch {
@@ -98,8 +101,10 @@ struct DepthRowScratch {
     RowArray<float> magnitudeA, magnitudeB; // normalised |disparity|
     RowArray<float> selfValue, invadValue;  // the values the passes synthesise
     explicit DepthRowScratch(int width)
-        : truncA(width), truncB(width), shift(width), differ(width), sampleA(width), sampleB(width),
-          magnitudeA(width), magnitudeB(width), selfValue(width), invadValue(width)
+        : truncA(width + kRowPadding), truncB(width + kRowPadding), shift(width + kRowPadding),
+          differ(width + kRowPadding), sampleA(width + kRowPadding), sampleB(width + kRowPadding),
+          magnitudeA(width + kRowPadding), magnitudeB(width + kRowPadding), selfValue(width + kRowPadding),
+          invadValue(width + kRowPadding)
     {
     }
 };
@@ -121,7 +126,8 @@ struct RowTerms {
     RowArray<float> errorSelf, weightSelf, errorInvad, weightInvad;
     RowArray<PixelAddends> added;
     explicit RowTerms(int width)
-        : errorSelf(width), weightSelf(width), errorInvad(width), weightInvad(width), added(width)
+        : errorSelf(width + kRowPadding), weightSelf(width + kRowPadding), errorInvad(width + kRowPadding),
+          weightInvad(width + kRowPadding), added(width + kRowPadding)
     {
     }
 
@@ -221,5 +227,9 @@ struct PoolingShares {
 };
 PoolingShares poolingShares(const RowTerms& terms, int width);
 
-// Whether the processor has the stages' vector code.
-bool processorHasDepthRowVectorCode();
+// For the tests: nearHalfway() of error_terms.h for `count` estimates, as the
+// error stage decides it on the best target chosen (see
+// hwy::SetSupportedTargetsForTest), and the targets this processor can run
+// of those compiled.
+void nearHalfwayLanes(const double* estimates, size_t count, bool* verdicts);
+std::vector<int64_t> depthRowTargets();
