@@ -283,9 +283,11 @@ TEST(ErrorTermForms, VectorHalfwayTestMatchesScalar)
     withEachTarget([&](bool vectorCode, const std::string& target) {
         if (!vectorCode)
             return;
-        std::unique_ptr<bool[]> verdicts(new bool[estimates.size()]);
-        nearHalfwayLanes(estimates.data(), estimates.size(), verdicts.get());
-        for (size_t i = 0; i < estimates.size(); ++i)
-            ASSERT_EQ(verdicts[i], nearHalfway(estimates[i])) << target << " " << std::hexfloat << estimates[i];
+        std::unique_ptr<bool[]> asSelf(new bool[estimates.size()]), asInvad(new bool[estimates.size()]);
+        nearHalfwayLanes(estimates.data(), estimates.size(), asSelf.get(), asInvad.get());
+        for (size_t i = 0; i < estimates.size(); ++i) {
+            ASSERT_EQ(asSelf[i], nearHalfway(estimates[i])) << target << " " << std::hexfloat << estimates[i];
+            ASSERT_EQ(asInvad[i], nearHalfway(estimates[i])) << target << " " << std::hexfloat << estimates[i];
+        }
     });
 }

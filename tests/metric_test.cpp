@@ -79,7 +79,7 @@ struct WorkedDepthRow {
                                 ValueRange{}, ValueRange{}, kExpWeight, 0.0f, 8, true, true, vectorCode};
         const RowTerms previous(8);
         PoolingShares pooling = poolingShares(previous, 8);
-        truncateDepthRow(in, scratch, pooling.truncate);
+        truncateDepthRow(in, scratch, terms, pooling.truncate);
         searchAndErrorTerms(in, scratch, terms, pooling.search);
     }
 };
@@ -102,9 +102,9 @@ TEST(SimilaritySearch, DepthRowsGiveTheWorkedExampleWithAStrictEdgeThreshold)
         row.search(0.0f, vectorCode);
         EXPECT_EQ(row.terms.errorSelf[3], row.errorOf(60.0f));
         EXPECT_EQ(row.terms.errorInvad[3], row.errorOf(20.0f));
-        EXPECT_EQ(row.scratch.shift[3], 2);
-        EXPECT_NE(row.scratch.differ[3], 0);
-        EXPECT_EQ(row.scratch.differ[2], 0);
+        EXPECT_EQ(row.scratch.shiftAndCounts[3] >> 2, 2);
+        EXPECT_NE(row.scratch.shiftAndCounts[3] & 3, 0);
+        EXPECT_EQ(row.scratch.shiftAndCounts[2] & 3, 0);
         EXPECT_EQ(row.terms.errorSelf[2], 0.0f);
 
         row.search(0.1f, vectorCode); // not above the threshold

@@ -39,7 +39,7 @@ using VD = hn::Vec<DD>;
 
 // The widest vector of 32-bit lanes any target of this file has.
 constexpr size_t kMaxLanes = HWY_MAX_BYTES / sizeof(float);
-static_assert(kMaxLanes <= static_cast<size_t>(kRowPadding), "row arrays end in a vector's worth of padding");
+static_assert(2 * kMaxLanes <= static_cast<size_t>(kRowPadding), "row arrays end in two vectors' worth of padding");
 
 // The row's inputs from pixel j on, as pointers held in locals.
 struct GroupInputs {
@@ -159,75 +159,130 @@ struct Normalizing {
     }
 };
 
+// 0 <= column < width, as unsigned min(column, width - 1) == column, which
+// every target has as two instructions.
+template <class D>
+HWY_INLINE hn::Mask<D> insideRow(D d, hn::Vec<D> column, int width)
+{
+    const hn::RebindToUnsigned<D> du;
+    const auto unsignedColumn = hn::BitCast(du, column);
+    return hn::RebindMask(d, hn::Eq(hn::Min(unsignedColumn, hn::Set(du, static_cast<uint32_t>(width - 1))),
+                                    unsignedColumn));
+}
+
+// A pixel's shift and which of its error terms count, in one int32: the
+// shift times 4, plus 1 where the self error counts and 2 where the
+// invading error does (only where the sets differ: where they agree both
+// errors are 0 and the passes need not synthesise anything). Shifts lie
+// within +-2^22, so the product fits.
+constexpr int32_t kSelfErrorCounts = 1;  // bit 0
+constexpr int32_t kInvadErrorCounts = 2; // bit 1
+constexpr int32_t kErrorsCounted = kSelfErrorCounts | kInvadErrorCounts;
+
 // Where the truncation stage's results go.
 struct TruncationRows {
-    int32_t *truncA, *truncB, *shift, *differ, *sampleA, *sampleB;
-    float *magnitudeA, *magnitudeB;
+    int32_t *sampleA, *sampleB, *shiftAndCounts;
+    float *weightSelf, *weightInvad;
 
-    explicit TruncationRows(DepthRowScratch& s)
-        : truncA(s.truncA.data()), truncB(s.truncB.data()), shift(s.shift.data()), differ(s.differ.data()),
-          sampleA(s.sampleA.data()), sampleB(s.sampleB.data()), magnitudeA(s.magnitudeA.data()),
-          magnitudeB(s.magnitudeB.data())
+    TruncationRows(DepthRowScratch& s, RowTerms& t)
+        : sampleA(s.sampleA()), sampleB(s.sampleB()), shiftAndCounts(s.shiftAndCounts.data()),
+          weightSelf(t.weightSelf.data()), weightInvad(t.weightInvad.data())
     {
-    }
-
-    HWY_INLINE void store(int j, VI tA, VI tB, VI shifts, VI differs, VI level, VF magA, VF magB) const
-    {
-        const DI di;
-        hn::StoreU(tA, di, truncA + j);
-        hn::StoreU(tB, di, truncB + j);
-        hn::StoreU(shifts, di, shift + j);
-        hn::StoreU(differs, di, differ + j);
-        hn::StoreU(hn::Add(hn::ShiftLeft<8>(tA), level), di, sampleA + j);
-        hn::StoreU(hn::Add(hn::ShiftLeft<8>(tB), level), di, sampleB + j);
-        hn::StoreU(magA, DF(), magnitudeA + j);
-        hn::StoreU(magB, DF(), magnitudeB + j);
     }
 };
 
+// What stage 1 makes of a group of N pixels from their truncated
+// disparities, the difference of the two sets (and where it is 0) and the
+// magnitudes of the disparities: which terms count, their weights, and the
+// samples that the passes follow. Counts the terms.
+template <class LastGroup>
+HWY_INLINE void finishTruncation(const TruncationRows& out, int j, const GroupInputs& g, LastGroup lastGroup,
+                                 VI column, VI tA, VI tB, VI shift, MI same, VF magA, VF magB, VF weightOffset,
+                                 int width, RowCounts& counts)
+{
+    const DF df;
+    const DI di;
+    MI countSelf = insideRow(di, hn::Add(column, tA), width);
+    MI insideB = insideRow(di, hn::Add(column, tB), width);
+    if (lastGroup) {
+        // Lanes past the end of the row count nothing, and agree.
+        const MI inRow = hn::FirstN(di, static_cast<size_t>(width - j));
+        countSelf = hn::And(inRow, countSelf);
+        insideB = hn::And(inRow, insideB);
+        same = hn::Or(same, hn::Not(inRow));
+    }
+    // Where the sets agree, the invading term counts where the self term does.
+    const VI invadVector = hn::IfThenElse(same, hn::VecFromMask(di, countSelf), hn::VecFromMask(di, insideB));
+    const MI countInvad = hn::MaskFromVec(invadVector);
+    counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
+    counts.disagreeingPixels += hn::Lanes(di) - hn::CountTrue(di, same);
+
+    const VF mix = hn::LoadU(df, g.mixed);
+    hn::StoreU(hn::IfThenElseZero(hn::RebindMask(df, countSelf), hn::Add(hn::Mul(mix, magA), weightOffset)), df,
+               out.weightSelf + j);
+    hn::StoreU(hn::IfThenElseZero(hn::RebindMask(df, countInvad), hn::Add(hn::Mul(mix, magB), weightOffset)), df,
+               out.weightInvad + j);
+    const VI errorsCounted = hn::Or(hn::And(hn::VecFromMask(di, countSelf), hn::Set(di, kSelfErrorCounts)),
+                                    hn::And(invadVector, hn::Set(di, kInvadErrorCounts)));
+    hn::StoreU(hn::Or(hn::ShiftLeft<2>(shift), hn::IfThenZeroElse(same, errorsCounted)), di,
+               out.shiftAndCounts + j);
+    const VI level = hn::PromoteTo(di, hn::LoadU(DB(), g.view8));
+    hn::StoreU(hn::Add(hn::ShiftLeft<8>(tA), level), di, out.sampleA + j);
+    hn::StoreU(hn::Add(hn::ShiftLeft<8>(tB), level), di, out.sampleB + j);
+}
+
 // Stage 1 for the groups of N pixels, the last one padded.
-void TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, PoolingCursor& pooling)
+RowCounts TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms, PoolingCursor& pooling)
 {
     const DF df;
     const DI di;
     const VF scale = hn::Set(df, in.disparityScale);
     const VF offset = hn::Set(df, in.disparityOffset);
+    const VF weightOffset = hn::Set(df, in.weightOffset);
     const float* disparity = in.disparity;
     const float* tableA = in.magnitudeA;
     const float* tableB = in.magnitudeB;
-    const TruncationRows out(s);
+    const int width = in.width;
+    const TruncationRows out(s, terms);
     const Normalizing rangeA(in.rangeA);
     const Normalizing rangeB(in.rangeB);
+    const VI lane = hn::Iota(di, 0);
     PoolingCursor cursor = pooling;
+    RowCounts counts;
     if (in.smallDisparities) {
         // Whole numbers within +-2^21: the truncations are the numbers, their
         // differences are exact and need no limit.
-        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
+        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
             poolShare<kPooledInTruncation>(cursor, df);
             const VI tA = smallDisparities(g.depthA, scale, offset);
             const VI tB = smallDisparities(g.depthB, scale, offset);
-            out.store(j, tA, tB, hn::Sub(tA, tB), hn::VecFromMask(di, hn::Ne(tA, tB)),
-                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), rangeA.magnitudes(hn::ConvertTo(df, tA)),
-                      rangeB.magnitudes(hn::ConvertTo(df, tB)));
+            finishTruncation(out, j, g, lastGroup, columns(di, lane, j), tA, tB, hn::Sub(tA, tB), hn::Eq(tA, tB),
+#ifdef NODIV
+                             hn::ConvertTo(df, tA), hn::ConvertTo(df, tB),
+#else
+                             rangeA.magnitudes(hn::ConvertTo(df, tA)), rangeB.magnitudes(hn::ConvertTo(df, tB)),
+#endif
+                             weightOffset, width, counts);
         });
     } else {
         // Any disparities: the table's own entries, which saturate past the
         // 32-bit range.
-        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
+        forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
             poolShare<kPooledInTruncation>(cursor, df);
             const VI valueA = hn::PromoteTo(di, hn::LoadU(DB(), g.depthA));
             const VI valueB = hn::PromoteTo(di, hn::LoadU(DB(), g.depthB));
             const VF dispA = hn::GatherIndex(df, disparity, valueA);
             const VF dispB = hn::GatherIndex(df, disparity, valueB);
             const VF d = hn::Sub(dispA, dispB);
-            out.store(j, limitedTruncation(dispA), limitedTruncation(dispB), limitedTruncation(d),
-                      hn::VecFromMask(di, hn::RebindMask(di, hn::Ne(d, hn::Zero(df)))),
-                      hn::PromoteTo(di, hn::LoadU(DB(), g.view8)), hn::GatherIndex(df, tableA, valueA),
-                      hn::GatherIndex(df, tableB, valueB));
+            finishTruncation(out, j, g, lastGroup, columns(di, lane, j), limitedTruncation(dispA),
+                             limitedTruncation(dispB), limitedTruncation(d),
+                             hn::RebindMask(di, hn::Eq(d, hn::Zero(df))), hn::GatherIndex(df, tableA, valueA),
+                             hn::GatherIndex(df, tableB, valueB), weightOffset, width, counts);
         });
     }
     cursor.finish();
     pooling = cursor;
+    return counts;
 }
 
 HWY_INLINE VI clampColumns(VI column, int width)
@@ -235,18 +290,22 @@ HWY_INLINE VI clampColumns(VI column, int width)
     return hn::Min(hn::Max(column, hn::Zero(DI())), hn::Set(DI(), width - 1));
 }
 
-// The samples at N columns. Where the columns lie within 2N of each other
-// (disparities that change little along the row, the most), two loads and
-// two lookups replace the gather, which is slow on some processors.
-HWY_INLINE VI samplesAt(const int32_t* samples, VI p, int width)
+// The samples at N columns of the row. Where the columns lie within 2N of
+// each other (disparities that change little along the row, the most), two
+// loads from N / 2 before the first column on and two lookups replace the
+// gather, which is slow on some processors. The loads may reach into the
+// samples' padding on either side of the row.
+HWY_INLINE VI samplesAt(const int32_t* samples, VI p)
 {
     const DI di;
+    const DU du;
     const int lanes = static_cast<int>(hn::Lanes(di));
-    if (lanes > 1 && width >= 2 * lanes) {
-        const int first = hn::GetLane(p);
-        const int base = std::min(std::max(first - lanes / 2, 0), width - 2 * lanes);
+    if (lanes > 1) {
+        const int base = hn::GetLane(p) - lanes / 2;
         const VI index = hn::Sub(p, hn::Set(di, base));
-        if (hn::AllTrue(DU(), hn::Lt(hn::BitCast(DU(), index), hn::Set(DU(), 2u * lanes)))) {
+        // 0 <= index < 2N, as unsigned min(index, 2N - 1) == index.
+        const hn::Vec<DU> unsignedIndex = hn::BitCast(du, index);
+        if (hn::AllTrue(du, hn::Eq(hn::Min(unsignedIndex, hn::Set(du, 2u * lanes - 1)), unsignedIndex))) {
             const auto lane = hn::IndicesFromVec(di, hn::And(index, hn::Set(di, lanes - 1)));
             const VI low = hn::TableLookupLanes(hn::LoadU(di, samples + base), lane);
             const VI high = hn::TableLookupLanes(hn::LoadU(di, samples + base + lanes), lane);
@@ -292,7 +351,7 @@ HWY_INLINE VF passValues(VF expTable, const float* expWeight, const int32_t* fol
 {
     const DF df;
     VI p = clampColumns(start, width);
-    VI sample = samplesAt(followedSamples, p, width);
+    VI sample = samplesAt(followedSamples, p);
     VI distance;
     VI n = arrivalDistance(x, p, sample, distance);
     // Groups of pixels away from edges, the most, skip the steps.
@@ -308,7 +367,7 @@ HWY_INLINE VF passValues(VF expTable, const float* expWeight, const int32_t* fol
     VF weighted = hn::Mul(weights, intensities(sample));
     for (int step = 0; step < kEdgeSteps; ++step) {
         p = clampColumns(hn::Add(p, distance), width);
-        sample = samplesAt(followedSamples, p, width);
+        sample = samplesAt(followedSamples, p);
         n = arrivalDistance(x, p, sample, distance);
         const VF w = hn::IfThenElseZero(onEdge, expWeights(expTable, expWeight, n));
         weighted = hn::Add(weighted, hn::Mul(w, intensities(sample)));
@@ -318,18 +377,15 @@ HWY_INLINE VF passValues(VF expTable, const float* expWeight, const int32_t* fol
 }
 
 // The values that both passes synthesise, for the groups of N pixels of the
-// row in which the disparities differ somewhere.
+// row in which some error term counts.
 HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, PoolingCursor& cursor)
 {
     const DF df;
     const DI di;
     const int width = in.width;
-    const int32_t* truncA = s.truncA.data();
-    const int32_t* truncB = s.truncB.data();
-    const int32_t* shifts = s.shift.data();
-    const int32_t* differs = s.differ.data();
-    const int32_t* sampleA = s.sampleA.data();
-    const int32_t* sampleB = s.sampleB.data();
+    const int32_t* shiftAndCounts = s.shiftAndCounts.data();
+    const int32_t* sampleA = s.sampleA();
+    const int32_t* sampleB = s.sampleB();
     float* selfValue = s.selfValue.data();
     float* invadValue = s.invadValue.data();
     HWY_ALIGN float expWeight[std::max<size_t>(kMaxLanes, 8)] = {};
@@ -339,15 +395,16 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, P
     const VI lane = hn::Iota(di, 0);
     forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
         poolShare<kPooledInPasses>(cursor, df);
-        const MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
-        if (hn::AllFalse(di, differ))
+        const VI packed = hn::LoadU(di, shiftAndCounts + j);
+        const MI counted = hn::Ne(hn::And(packed, hn::Set(di, kErrorsCounted)), hn::Zero(di));
+        if (hn::AllFalse(di, counted))
             return;
         const VI column = columns(di, lane, j);
-        const VI shift = hn::LoadU(di, shifts + j);
-        const MF onEdge =
-            hn::And(hn::RebindMask(df, differ), hn::Gt(hn::LoadU(df, g.gradDisp), edgeThreshold));
-        const VI xSelf = hn::Add(column, hn::LoadU(di, truncA + j));
-        const VI xInvad = hn::Add(column, hn::LoadU(di, truncB + j));
+        const VI shift = hn::ShiftRight<2>(packed);
+        const MF onEdge = hn::And(hn::RebindMask(df, counted), hn::Gt(hn::LoadU(df, g.gradDisp), edgeThreshold));
+        // A sample's disparity is its bits above the intensity.
+        const VI xSelf = hn::Add(column, hn::ShiftRight<8>(hn::LoadU(di, sampleA + j)));
+        const VI xInvad = hn::Add(column, hn::ShiftRight<8>(hn::LoadU(di, sampleB + j)));
         hn::StoreU(passValues(expTable, expWeight, sampleB, width, xSelf, hn::Add(column, shift), onEdge), df,
                    selfValue + j);
         hn::StoreU(passValues(expTable, expWeight, sampleA, width, xInvad, hn::Sub(column, shift), onEdge), df,
@@ -355,36 +412,20 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, P
     });
 }
 
-// The error terms are estimated in double, for one half of a group's pixels
-// at a time (for the whole group where it is one pixel).
-#if HWY_TARGET == HWY_SCALAR
-using DH = DF;
-constexpr bool kTwoHalves = false;
-template <int kHalf, class V>
-HWY_INLINE V half(V v)
-{
-    return v;
-}
-HWY_INLINE VF joined(VF lower, VF) { return lower; }
-#else
-using DH = hn::Half<DF>;
-constexpr bool kTwoHalves = true;
-template <int kHalf, class V>
-HWY_INLINE auto half(V v)
-{
-    const hn::Half<hn::DFromV<V>> dh;
-    if constexpr (kHalf == 0)
-        return hn::LowerHalf(dh, v);
-    else
-        return hn::UpperHalf(dh, v);
-}
-HWY_INLINE VF joined(hn::Vec<DH> lower, hn::Vec<DH> upper) { return hn::Combine(DF(), upper, lower); }
-#endif
+// The error terms are estimated in double, so the error stage takes as many
+// pixels at a time as a vector has doubles: their floats fill a vector of as
+// many lanes.
+using DE = hn::Rebind<float, DD>;
+using DEI = hn::RebindToSigned<DE>;
+using DEB = hn::Rebind<uint8_t, DD>;
+using VE = hn::Vec<DE>;
+using VEI = hn::Vec<DEI>;
 
-// nearHalfway() of error_terms.h for two vectors of estimates: lane k of
-// the result is estimate k of the two in turn. The bits below float
-// precision are the low 29 bits of a double, all in its low 32-bit half, so
-// the test runs on those halves.
+// nearHalfway() of error_terms.h for the estimates of both terms. The bits
+// below float precision are the low 29 bits of a double, all in its low
+// 32-bit half, so the test runs on those halves: lane 2k for self estimate k,
+// lane 2k + 1 for invading estimate k (one lane for both on the one-lane
+// target).
 #if HWY_TARGET == HWY_SCALAR
 using DNear = DD64;
 HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
@@ -394,198 +435,149 @@ HWY_INLINE hn::Mask<DD64> nearHalfway(VD estimate)
     const auto off = hn::Sub(below, hn::Set(du, kHalfwayBits - kHalfwayMargin));
     return hn::Lt(off, hn::Set(du, 2 * kHalfwayMargin + 1));
 }
-HWY_INLINE hn::Mask<DD64> nearHalfway(VD first, VD second)
+HWY_INLINE hn::Mask<DD64> nearHalfway(VD self, VD invad)
 {
-    return hn::Or(nearHalfway(first), nearHalfway(second));
+    return hn::Or(nearHalfway(self), nearHalfway(invad));
 }
 #else
-using DNear = DU;
-HWY_INLINE hn::Mask<DU> nearHalfway(VD lower, VD upper)
+using DNear = hn::Repartition<uint32_t, DD>;
+HWY_INLINE hn::Mask<DNear> nearHalfway(VD self, VD invad)
 {
-    const DU du;
-    const auto low = hn::ConcatEven(du, hn::BitCast(du, upper), hn::BitCast(du, lower));
+    const DNear du;
+    const auto invadLowHalves = hn::BitCast(du, hn::ShiftLeft<32>(hn::BitCast(DD64(), invad)));
+    const auto low = hn::OddEven(invadLowHalves, hn::BitCast(du, self));
     const auto off = hn::Sub(hn::And(low, hn::Set(du, static_cast<uint32_t>(kBelowFloatPrecision))),
                              hn::Set(du, static_cast<uint32_t>(kHalfwayBits - kHalfwayMargin)));
     return hn::Eq(hn::Min(off, hn::Set(du, static_cast<uint32_t>(2 * kHalfwayMargin))), off);
 }
 #endif
 
-// RowTerms::makeAddends for the pixels of one half.
-template <class V>
-HWY_INLINE void storeAddends(V errorSelf, V weightSelf, V errorInvad, V weightInvad, PixelAddends* added)
-{
-    const DD dd;
-    const VD wSelf = hn::PromoteTo(dd, weightSelf);
-    const VD wInvad = hn::PromoteTo(dd, weightInvad);
-    hn::StoreInterleaved4(wSelf, hn::Mul(hn::PromoteTo(dd, errorSelf), wSelf), wInvad,
-                          hn::Mul(hn::PromoteTo(dd, errorInvad), wInvad), dd, &added->weightSelf);
-}
-
-// 0 <= column < width, as unsigned column < width.
-HWY_INLINE MI insideRow(VI column, int width)
-{
-    const DU du;
-    return hn::RebindMask(DI(), hn::Lt(hn::BitCast(du, column), hn::Set(du, static_cast<uint32_t>(width))));
-}
-
-// Where the terms of a row go; the float terms only where they are kept.
+// Where the error terms of a row go; the float errors only where they are
+// kept.
 struct TermRows {
-    float *errorSelf, *weightSelf, *errorInvad, *weightInvad;
+    const float *weightSelf, *weightInvad;
+    float *errorSelf, *errorInvad;
     PixelAddends* added;
 
     explicit TermRows(RowTerms& t)
-        : errorSelf(t.errorSelf.data()), weightSelf(t.weightSelf.data()), errorInvad(t.errorInvad.data()),
-          weightInvad(t.weightInvad.data()), added(t.added.data())
+        : weightSelf(t.weightSelf.data()), weightInvad(t.weightInvad.data()), errorSelf(t.errorSelf.data()),
+          errorInvad(t.errorInvad.data()), added(t.added.data())
     {
+    }
+
+    // The errors of the group at j where they are kept, and what the pooling
+    // adds (RowTerms::makeAddends) from them and the weights.
+    template <bool kKeepFloats>
+    HWY_INLINE void store(int j, VE errorS, VE errorI) const
+    {
+        const DE de;
+        const DD dd;
+        if (kKeepFloats) {
+            hn::StoreU(errorS, de, errorSelf + j);
+            hn::StoreU(errorI, de, errorInvad + j);
+        }
+        const VD wSelf = hn::PromoteTo(dd, hn::LoadU(de, weightSelf + j));
+        const VD wInvad = hn::PromoteTo(dd, hn::LoadU(de, weightInvad + j));
+        hn::StoreInterleaved4(wSelf, hn::Mul(hn::PromoteTo(dd, errorS), wSelf), wInvad,
+                              hn::Mul(hn::PromoteTo(dd, errorI), wInvad), dd, &added[j].weightSelf);
     }
 };
 
-// The terms of one half of the group at j: the float terms where they are
-// kept, and what the pooling adds.
-template <int kHalf, bool kKeepFloats, class V>
-HWY_INLINE void storeHalf(const TermRows& out, int j, V errorSelf, V weightSelf, V errorInvad, V weightInvad)
+// The squared error of error_terms.h from a scaled difference in double, 0
+// where the term does not count: where bit kBit of errorsCounted is clear.
+// The bit, moved to the sign and spread over the lane, is the mask.
+template <int kBit>
+HWY_INLINE VE squaredErrors(VD scaled, VEI errorsCounted)
 {
-    const DH dh;
-    const int k = j + kHalf * static_cast<int>(hn::Lanes(dh));
-    if (kKeepFloats) {
-        hn::StoreU(errorSelf, dh, out.errorSelf + k);
-        hn::StoreU(weightSelf, dh, out.weightSelf + k);
-        hn::StoreU(errorInvad, dh, out.errorInvad + k);
-        hn::StoreU(weightInvad, dh, out.weightInvad + k);
-    }
-    storeAddends(errorSelf, weightSelf, errorInvad, weightInvad, out.added + k);
+    const DE de;
+    const DEI di;
+    const VE error = hn::DemoteTo(de, scaled);
+    const VEI counts = hn::BroadcastSignBit(hn::ShiftLeft<31 - kBit>(errorsCounted));
+    return hn::BitCast(de, hn::And(counts, hn::BitCast(di, hn::Mul(error, error))));
 }
 
-// The error terms of one half of the group at j, in double: ((view -
-// synthesised) / 255)^2 as scaledErrorEstimate() makes it, or with
-// kExact as scaledErrorExact() does, where the masks are set. Returns where
-// the estimates lie too near a rounding boundary.
-template <int kHalf, bool kKeepFloats, bool kExact>
-HWY_INLINE auto errorTermsOfHalf(const TermRows& out, int j, VI view8, VF selfValue, VF invadValue, VF selfMask,
-                                 VF invadMask, VF weightSelf, VF weightInvad)
+// The error terms of the pixels from j on, as many as a vector has doubles,
+// from the synthesised values.
+template <bool kKeepFloats>
+HWY_INLINE void errorTermsAt(const TermRows& out, int j, const uint8_t* view8, const int32_t* shiftAndCounts,
+                             const float* selfValue, const float* invadValue)
 {
     const DD dd;
-    const DH dh;
-    const VD view = hn::PromoteTo(dd, half<kHalf>(view8));
-    const VD differenceSelf = hn::Sub(view, hn::PromoteTo(dd, half<kHalf>(selfValue)));
-    const VD differenceInvad = hn::Sub(view, hn::PromoteTo(dd, half<kHalf>(invadValue)));
-    const VD self = kExact ? hn::Div(differenceSelf, hn::Set(dd, 255.0))
-                           : hn::Mul(differenceSelf, hn::Set(dd, 1.0 / 255.0));
-    const VD invad = kExact ? hn::Div(differenceInvad, hn::Set(dd, 255.0))
-                            : hn::Mul(differenceInvad, hn::Set(dd, 1.0 / 255.0));
-    const auto scaledSelf = hn::DemoteTo(dh, self);
-    const auto scaledInvad = hn::DemoteTo(dh, invad);
-    storeHalf<kHalf, kKeepFloats>(out, j, hn::And(hn::Mul(scaledSelf, scaledSelf), half<kHalf>(selfMask)),
-                                  half<kHalf>(weightSelf),
-                                  hn::And(hn::Mul(scaledInvad, scaledInvad), half<kHalf>(invadMask)),
-                                  half<kHalf>(weightInvad));
-    return nearHalfway(self, invad);
+    const DE de;
+    const DEI di;
+    const VEI counted = hn::LoadU(di, shiftAndCounts + j);
+    // Where all agree (or no error counts), the errors are 0 and there are
+    // no synthesised values.
+    if (hn::AllTrue(di, hn::Eq(hn::And(counted, hn::Set(di, kErrorsCounted)), hn::Zero(di)))) {
+        out.store<kKeepFloats>(j, hn::Zero(de), hn::Zero(de));
+        return;
+    }
+    const VD view = hn::PromoteTo(dd, hn::PromoteTo(di, hn::LoadU(DEB(), view8)));
+    const VD differenceSelf = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(de, selfValue + j)));
+    const VD differenceInvad = hn::Sub(view, hn::PromoteTo(dd, hn::LoadU(de, invadValue + j)));
+    VD self = hn::Mul(differenceSelf, hn::Set(dd, 1.0 / 255.0));
+    VD invad = hn::Mul(differenceInvad, hn::Set(dd, 1.0 / 255.0));
+    // Rarely an estimate lies too near a rounding boundary: the pixels
+    // divide, which rounds every lane as the certain estimates do.
+    if (HWY_UNLIKELY(!hn::AllFalse(DNear(), nearHalfway(self, invad)))) {
+        self = hn::Div(differenceSelf, hn::Set(dd, 255.0));
+        invad = hn::Div(differenceInvad, hn::Set(dd, 255.0));
+    }
+    out.store<kKeepFloats>(j, squaredErrors<0>(self, counted), squaredErrors<1>(invad, counted));
 }
 
-// The error terms of the row's groups of N pixels, from the synthesised
-// values, and how many count.
+// The error terms of the row's groups of N pixels, a half at a time (the
+// whole group on the one-lane target).
 template <bool kKeepFloats>
-HWY_INLINE RowCounts errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms,
-                                        PoolingCursor& cursor)
+HWY_INLINE void errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms,
+                                   PoolingCursor& cursor)
 {
     const DF df;
-    const DI di;
-    const int width = in.width;
-    const float* magnitudeA = s.magnitudeA.data();
-    const float* magnitudeB = s.magnitudeB.data();
-    const int32_t* truncA = s.truncA.data();
-    const int32_t* truncB = s.truncB.data();
-    const int32_t* differs = s.differ.data();
+    const int half = static_cast<int>(hn::Lanes(DD()));
+    const int32_t* shiftAndCounts = s.shiftAndCounts.data();
     const float* selfValue = s.selfValue.data();
     const float* invadValue = s.invadValue.data();
     const TermRows out(terms);
-    const VF weightOffset = hn::Set(df, in.weightOffset);
-    const VI lane = hn::Iota(di, 0);
-
-    // Counted in general registers: the vector registers are all taken, and
-    // the pooling's sums must stay in one.
-    RowCounts counts;
-    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
+    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
         poolShare<kPooledInErrors>(cursor, df);
-        const VI column = columns(di, lane, j);
-        MI differ = hn::Ne(hn::LoadU(di, differs + j), hn::Zero(di));
-        MI countSelf = insideRow(hn::Add(column, hn::LoadU(di, truncA + j)), width);
-        if (lastGroup) {
-            // Lanes past the end of the row count nothing.
-            const MI inRow = hn::FirstN(di, static_cast<size_t>(width - j));
-            differ = hn::And(inRow, differ);
-            countSelf = hn::And(inRow, countSelf);
-        }
-        const MI countInvad = hn::Or(hn::And(differ, insideRow(hn::Add(column, hn::LoadU(di, truncB + j)), width)),
-                                     hn::AndNot(differ, countSelf));
-        counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
-        counts.disagreeingPixels += hn::CountTrue(di, differ);
-
-        const VF mix = hn::LoadU(df, g.mixed);
-        const VF weightSelf = hn::IfThenElseZero(hn::RebindMask(df, countSelf),
-                                                 hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeA + j)), weightOffset));
-        const VF weightInvad = hn::IfThenElseZero(
-            hn::RebindMask(df, countInvad), hn::Add(hn::Mul(mix, hn::LoadU(df, magnitudeB + j)), weightOffset));
-        // Where all agree, both errors are 0 and there are no synthesised
-        // values.
-        if (hn::AllFalse(di, differ)) {
-            const auto zero = hn::Zero(DH());
-            storeHalf<0, kKeepFloats>(out, j, zero, half<0>(weightSelf), zero, half<0>(weightInvad));
-            if (kTwoHalves)
-                storeHalf<1, kKeepFloats>(out, j, zero, half<1>(weightSelf), zero, half<1>(weightInvad));
-            return;
-        }
-        const VI view8 = hn::PromoteTo(di, hn::LoadU(DB(), g.view8));
-        const VF self = hn::LoadU(df, selfValue + j);
-        const VF invad = hn::LoadU(df, invadValue + j);
-        const VF selfMask = hn::VecFromMask(df, hn::RebindMask(df, hn::And(differ, countSelf)));
-        const VF invadMask = hn::VecFromMask(df, hn::RebindMask(df, hn::And(differ, countInvad)));
-        auto near = errorTermsOfHalf<0, kKeepFloats, false>(out, j, view8, self, invad, selfMask, invadMask,
-                                                            weightSelf, weightInvad);
-        if (kTwoHalves)
-            near = hn::Or(near, errorTermsOfHalf<1, kKeepFloats, false>(out, j, view8, self, invad, selfMask,
-                                                                        invadMask, weightSelf, weightInvad));
-        // Rarely an estimate lies too near a rounding boundary: the group
-        // divides, which rounds every lane as the certain estimates do.
-        if (HWY_UNLIKELY(!hn::AllFalse(DNear(), near))) {
-            errorTermsOfHalf<0, kKeepFloats, true>(out, j, view8, self, invad, selfMask, invadMask, weightSelf,
-                                                   weightInvad);
-            if (kTwoHalves)
-                errorTermsOfHalf<1, kKeepFloats, true>(out, j, view8, self, invad, selfMask, invadMask, weightSelf,
-                                                       weightInvad);
-        }
+        errorTermsAt<kKeepFloats>(out, j, g.view8, shiftAndCounts, selfValue, invadValue);
+        if (HWY_TARGET != HWY_SCALAR)
+            errorTermsAt<kKeepFloats>(out, j + half, g.view8 + half, shiftAndCounts, selfValue, invadValue);
     });
-    return counts;
 }
 
 // Stage 2: two loops over the row, each with a short chain of dependent
 // operations per group: the processor overlaps groups, where one loop's long
 // chain (sample, division, error estimates) would keep it waiting.
-RowCounts SearchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms, PoolingCursor& pooling)
+void SearchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& s, RowTerms& terms, PoolingCursor& pooling)
 {
     PoolingCursor cursor = pooling;
     synthesiseGroups(in, s, cursor);
-    const RowCounts counts = in.keepFloatTerms ? errorTermsOfGroups<true>(in, s, terms, cursor)
-                                               : errorTermsOfGroups<false>(in, s, terms, cursor);
+    if (in.keepFloatTerms)
+        errorTermsOfGroups<true>(in, s, terms, cursor);
+    else
+        errorTermsOfGroups<false>(in, s, terms, cursor);
     cursor.finish();
     pooling = cursor;
-    return counts;
 }
 
-void NearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
+void NearHalfwayLanes(const double* estimates, size_t count, bool* asSelf, bool* asInvad)
 {
     const DD dd;
-    const size_t half = hn::Lanes(dd);
-    const size_t lanes = kTwoHalves ? 2 * half : half;
+    const DNear dn;
+    const size_t lanes = hn::Lanes(dd);
+    const size_t nearLanes = hn::Lanes(dn);
     for (size_t i = 0; i < count; i += lanes) {
-        HWY_ALIGN double group[2 * kMaxLanes] = {};
+        HWY_ALIGN double group[kMaxLanes] = {};
         std::copy_n(estimates + i, std::min(lanes, count - i), group);
-        const auto near = nearHalfway(hn::Load(dd, group), hn::Load(dd, group + half));
-        const DNear d;
-        HWY_ALIGN hn::TFromD<DNear> lanesNear[kMaxLanes];
-        hn::Store(hn::VecFromMask(d, near), d, lanesNear);
-        for (size_t k = 0; k < lanes && i + k < count; ++k)
-            verdicts[i + k] = lanesNear[k] != 0;
+        const VD v = hn::Load(dd, group);
+        HWY_ALIGN hn::TFromD<DNear> self[kMaxLanes], invad[kMaxLanes];
+        hn::Store(hn::VecFromMask(dn, nearHalfway(v, hn::Zero(dd))), dn, self);
+        hn::Store(hn::VecFromMask(dn, nearHalfway(hn::Zero(dd), v)), dn, invad);
+        for (size_t k = 0; k < lanes && i + k < count; ++k) {
+            asSelf[i + k] = self[nearLanes == lanes ? k : 2 * k] != 0;
+            asInvad[i + k] = invad[nearLanes == lanes ? k : 2 * k + 1] != 0;
+        }
     }
 }
 
@@ -608,40 +600,40 @@ namespace one_lane = N_SCALAR;
 namespace one_lane = N_EMU128;
 #endif
 
-void truncate(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
+RowCounts truncate(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms, PoolingCursor& pooling)
 {
     if (in.vectorCode)
-        return HWY_DYNAMIC_DISPATCH(TruncateDepthRow)(in, scratch, pooling);
-    one_lane::TruncateDepthRow(in, scratch, pooling);
+        return HWY_DYNAMIC_DISPATCH(TruncateDepthRow)(in, scratch, terms, pooling);
+    return one_lane::TruncateDepthRow(in, scratch, terms, pooling);
 }
 
-RowCounts search(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms, PoolingCursor& pooling)
+void search(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms, PoolingCursor& pooling)
 {
     if (in.vectorCode)
         return HWY_DYNAMIC_DISPATCH(SearchAndErrorTerms)(in, scratch, terms, pooling);
-    return one_lane::SearchAndErrorTerms(in, scratch, terms, pooling);
+    one_lane::SearchAndErrorTerms(in, scratch, terms, pooling);
 }
 
-void nearHalfway(const double* estimates, size_t count, bool* verdicts)
+void nearHalfway(const double* estimates, size_t count, bool* asSelf, bool* asInvad)
 {
-    HWY_DYNAMIC_DISPATCH(NearHalfwayLanes)(estimates, count, verdicts);
+    HWY_DYNAMIC_DISPATCH(NearHalfwayLanes)(estimates, count, asSelf, asInvad);
 }
 } // namespace depth_rows
 
-void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling)
+RowCounts truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                           PoolingCursor& pooling)
 {
-    depth_rows::truncate(in, scratch, pooling);
+    return depth_rows::truncate(in, scratch, terms, pooling);
 }
 
-RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
-                              PoolingCursor& pooling)
+void searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms, PoolingCursor& pooling)
 {
-    return depth_rows::search(in, scratch, terms, pooling);
+    depth_rows::search(in, scratch, terms, pooling);
 }
 
-void nearHalfwayLanes(const double* estimates, size_t count, bool* verdicts)
+void nearHalfwayLanes(const double* estimates, size_t count, bool* asSelf, bool* asInvad)
 {
-    depth_rows::nearHalfway(estimates, count, verdicts);
+    depth_rows::nearHalfway(estimates, count, asSelf, asInvad);
 }
 
 std::vector<int64_t> depthRowTargets()

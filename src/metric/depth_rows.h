@@ -88,25 +88,26 @@ constexpr float kDisparityLimit = 4194304.0f; // 2^22
 constexpr float kSmallDisparity = 2097152.0f; // 2^21
 constexpr int kWidestDepthRow = 1 << 21;
 constexpr int kEdgeSteps = 2;
-// Row arrays run on past the row's end by the widest vector any target has
-// (SVE's 2048 bits), so that the last group of a row is a whole vector.
-constexpr int kRowPadding = 64;
+// Row arrays run on past the row's end by twice the widest vector any
+// target has (SVE's 2048 bits), so that the last group of a row is a whole
+// vector, and so is the second of two vectors loaded around a column.
+constexpr int kRowPadding = 128;
 
-// Working arrays of a row, one element per pixel.
+// Working arrays of a row, one element per pixel. The samples' arrays also
+// run on before the row's start, so that a window of two vectors around
+// any column of the row lies inside them.
 struct DepthRowScratch {
-    RowArray<int32_t> truncA, truncB;     // truncated disparities of sets A and B
-    RowArray<int32_t> shift;              // truncated dispA - dispB
-    RowArray<int32_t> differ;             // -1 (all bits set) where dispA != dispB, else 0
-    RowArray<int32_t> sampleA, sampleB;   // truncA/B * 256 + intensity
-    RowArray<float> magnitudeA, magnitudeB; // normalised |disparity|
-    RowArray<float> selfValue, invadValue;  // the values the passes synthesise
+    RowArray<int32_t> paddedSampleA, paddedSampleB; // truncated disparity of set A/B * 256 + intensity
+    RowArray<int32_t> shiftAndCounts;               // truncated dispA - dispB, and which error terms count
+    RowArray<float> selfValue, invadValue;          // the values the passes synthesise
     explicit DepthRowScratch(int width)
-        : truncA(width + kRowPadding), truncB(width + kRowPadding), shift(width + kRowPadding),
-          differ(width + kRowPadding), sampleA(width + kRowPadding), sampleB(width + kRowPadding),
-          magnitudeA(width + kRowPadding), magnitudeB(width + kRowPadding), selfValue(width + kRowPadding),
-          invadValue(width + kRowPadding)
+        : paddedSampleA(width + 2 * kRowPadding), paddedSampleB(width + 2 * kRowPadding),
+          shiftAndCounts(width + kRowPadding), selfValue(width + kRowPadding), invadValue(width + kRowPadding)
     {
     }
+
+    int32_t* sampleA() { return paddedSampleA.data() + kRowPadding; }
+    int32_t* sampleB() { return paddedSampleB.data() + kRowPadding; }
 };
 
 // What the pooling adds for one pixel: each term's weight, and its error
@@ -120,8 +121,8 @@ static_assert(sizeof(PixelAddends) == 4 * sizeof(double), "the vector code store
 
 // The error terms of a row: self and invading error and weight per pixel. A
 // term that does not count has weight 0 and error 0. Beside them what the
-// pooling adds. The vector stages write the float terms only where they are
-// asked to keep them.
+// pooling adds. The vector stages write the float errors only where they
+// are asked to keep them (the weights always).
 struct RowTerms {
     RowArray<float> errorSelf, weightSelf, errorInvad, weightInvad;
     RowArray<PixelAddends> added;
@@ -163,29 +164,28 @@ struct PoolingSums {
 // stages below (on the previous row's terms), they cost little more than
 // that work alone. The sums stay in registers inside a stage's loop.
 struct PoolingCursor {
-    const PixelAddends* added;
-    int next;
-    int end;
+    const PixelAddends* next;
+    const PixelAddends* end;
     PoolingSums sums;
 
     PoolingCursor(const RowTerms& terms, int begin, int end, PoolingSums sums)
-        : added(terms.added.data()), next(begin), end(end), sums(sums)
+        : next(terms.added.data() + begin), end(terms.added.data() + end), sums(sums)
     {
     }
 
-    void add(int j)
+    void add(const PixelAddends& a)
     {
         PoolingSums::Lanes self, invad;
-        std::memcpy(&self, &added[j].weightSelf, sizeof self);
-        std::memcpy(&invad, &added[j].weightInvad, sizeof invad);
+        std::memcpy(&self, &a.weightSelf, sizeof self);
+        std::memcpy(&invad, &a.weightInvad, sizeof invad);
         sums.lanes += self;
         sums.lanes += invad;
     }
 
-    void advance(int count)
+    void advance(std::ptrdiff_t count)
     {
-        for (const int stop = std::min(next + count, end); next < stop; ++next)
-            add(next);
+        for (const PixelAddends* stop = next + std::min(count, end - next); next < stop; ++next)
+            add(*next);
     }
 
     // advance(kCount), unrolled: the stages' shares (below) never reach past
@@ -195,23 +195,24 @@ struct PoolingCursor {
     {
         assert(next + kCount <= end);
         for (int i = 0; i < kCount; ++i)
-            add(next + i);
+            add(next[i]);
         next += kCount;
     }
 
     void finish() { advance(end - next); }
 };
 
-// Stage 1: truncated disparities, shifts, where they differ, samples,
-// magnitudes. Pools the cursor's terms on the way (its share of
-// poolingShares()).
-void truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, PoolingCursor& pooling);
+// Stage 1: truncated disparities, shifts, samples; which terms count, their
+// weights (into `terms`), and how many count. Pools the cursor's terms on
+// the way (its share of poolingShares()).
+RowCounts truncateDepthRow(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                           PoolingCursor& pooling);
 
-// Stage 2: the values that both passes synthesise at every pixel, and the
-// error terms from them, and how many count. Pools the cursor's terms on the
-// way (its share of poolingShares()).
-RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
-                              PoolingCursor& pooling);
+// Stage 2: the values that both passes synthesise where an error counts,
+// the errors from them, and what the pooling adds. Pools the cursor's terms
+// on the way (its share of poolingShares()).
+void searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, RowTerms& terms,
+                         PoolingCursor& pooling);
 
 // Pools a row's terms inside the stages of the next row, each taking a share
 // that fits in the shadow of its own work: per group of eight pixels of its
@@ -219,17 +220,18 @@ RowCounts searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch
 // synthesises values and three while it makes the error terms. The row
 // pooled is as wide as the row searched (before the first row, a row of
 // zeros, which leaves the sums at 0).
-constexpr int kPooledInTruncation = 1;
-constexpr int kPooledInPasses = 4;
-constexpr int kPooledInErrors = 3;
+constexpr int kPooledInTruncation = 3;
+constexpr int kPooledInPasses = 3;
+constexpr int kPooledInErrors = 2;
 struct PoolingShares {
     PoolingCursor truncate, search;
 };
 PoolingShares poolingShares(const RowTerms& terms, int width);
 
-// For the tests: nearHalfway() of error_terms.h for `count` estimates, as the
-// error stage decides it on the best target chosen (see
-// hwy::SetSupportedTargetsForTest), and the targets this processor can run
-// of those compiled.
-void nearHalfwayLanes(const double* estimates, size_t count, bool* verdicts);
+// For the tests: nearHalfway() of error_terms.h for `count` estimates, as
+// the error stage decides it on the best target chosen (see
+// hwy::SetSupportedTargetsForTest), with each estimate in the place of a
+// self and of an invading term; and the targets this processor can run of
+// those compiled.
+void nearHalfwayLanes(const double* estimates, size_t count, bool* asSelf, bool* asInvad);
 std::vector<int64_t> depthRowTargets();

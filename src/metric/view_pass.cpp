@@ -176,9 +176,9 @@ struct DepthRowSearch {
                                     vectorCode};
         PoolingShares pooling = poolingShares(previous, previousWidth);
         pooling.truncate.sums = sums;
-        truncateDepthRow(inputs, scratch, pooling.truncate);
+        const RowCounts counts = truncateDepthRow(inputs, scratch, terms, pooling.truncate);
         pooling.search.sums = pooling.truncate.sums;
-        const RowCounts counts = searchAndErrorTerms(inputs, scratch, terms, pooling.search);
+        searchAndErrorTerms(inputs, scratch, terms, pooling.search);
         sums = pooling.search.sums;
         return counts;
     }
