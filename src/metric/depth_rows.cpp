@@ -257,11 +257,7 @@ RowCounts TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, RowTerm
             const VI tA = smallDisparities(g.depthA, scale, offset);
             const VI tB = smallDisparities(g.depthB, scale, offset);
             finishTruncation(out, j, g, lastGroup, columns(di, lane, j), tA, tB, hn::Sub(tA, tB), hn::Eq(tA, tB),
-#ifdef NODIV
-                             hn::ConvertTo(df, tA), hn::ConvertTo(df, tB),
-#else
                              rangeA.magnitudes(hn::ConvertTo(df, tA)), rangeB.magnitudes(hn::ConvertTo(df, tB)),
-#endif
                              weightOffset, width, counts);
         });
     } else {
