@@ -195,7 +195,7 @@ std::vector<std::string> writeSequence(Container container, const std::string& n
     std::vector<std::string> args;
     for (int i = 0; i < 6; ++i) {
         const std::string base = dir + "/" + std::to_string(i);
-        if (container == kStillSetA && (i == 2 || i == 3)) { // 16 bits, of which the high 8 count
+        if (container == kStillSetA && (i == 2 || i == 3)) { // 16 bits, of which the high 8 count, not rounded
             cv::Mat deep;
             framesOf(i)[0].convertTo(deep, CV_16U, 256.0);
             args.push_back(base + ".png");
