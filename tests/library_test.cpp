@@ -23,16 +23,6 @@ std::string writeCameraFile(const std::string& text)
     return path;
 }
 
-std::string errorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const morvex::Error& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 morvex::PairImages pairOf(const SampleScene& s)
 {
     return {s.left, s.right, s.depthLeftA, s.depthRightA, s.depthLeftB, s.depthRightB};
@@ -42,7 +32,8 @@ morvex::PairImages pairOf(const SampleScene& s)
 
 TEST(CameraFile, LayoutDoesNotMatterAndTrailingTextIsIgnored)
 {
-    for (const char* text : {"1 2 3 4 5 6 7 0 10", "1\n2\n3\n4\n5\n6\n7\n0\n10\n", "1\t2\t3\t4 5\n6 7\t0\t10 trailing words 99"}) {
+    for (const char* text :
+         {"1 2 3 4 5 6 7 0 10", "1\n2\n3\n4\n5\n6\n7\n0\n10\n", "1\t2\t3\t4 5\n6 7\t0\t10 trailing words 99"}) {
         const morvex::Camera camera = morvex::Camera::fromFile(writeCameraFile(text));
         EXPECT_EQ(camera.focalLength, 5.0f);
         EXPECT_EQ(camera.principalPointRight, 7.0f);
@@ -84,8 +75,8 @@ TEST(DepthToDisparity, WorkedValues)
         {"10 100 10 100 100 100 104 5 5", 'L', {0, 255}, {2, 2}},
     };
     for (const auto& c : cases) {
-        const cv::Mat disparity = morvex::depthToDisparity(cv::Mat(c.depths, true).reshape(1, 1),
-                                                           morvex::Camera::fromText(c.camera), c.side);
+        const cv::Mat disparity =
+            morvex::depthToDisparity(cv::Mat(c.depths, true).reshape(1, 1), morvex::Camera::fromText(c.camera), c.side);
         ASSERT_EQ(disparity.type(), CV_32F);
         EXPECT_EQ(std::vector<float>(disparity.begin<float>(), disparity.end<float>()), c.disparities)
             << c.camera << ", side " << c.side;
@@ -108,8 +99,7 @@ TEST(Maps, HeatMapsHaveAFixedScaleAndALabelledColourBar)
         const cv::Mat heat = morvex::errorHeatmap(cv::Mat(20, 40, CV_8U, 100.0), maps, top);
         ASSERT_EQ(heat.size(), cv::Size(256, 50));
         EXPECT_EQ(heat.at<cv::Vec3b>(11, 21), plasma.at<cv::Vec3b>(0, level)); // widened by a pixel
-        EXPECT_EQ(heat.at<cv::Vec3b>(5, 5), cv::Vec3b(50, 50, 50));
-        EXPECT_EQ(heat.at<cv::Vec3b>(25, 255), plasma.at<cv::Vec3b>(0, 1)); // the bar ends at the top colour
+        EXPECT_EQ(heat.at<cv::Vec3b>(25, 255), plasma.at<cv::Vec3b>(0, 1));    // the bar ends at the top colour
         cv::Mat labels;
         cv::inRange(heat.rowRange(36, 50), cv::Scalar(255, 255, 255), cv::Scalar(255, 255, 255), labels);
         EXPECT_GT(cv::countNonZero(labels), 100);
@@ -133,8 +123,12 @@ TEST(Score, ColourImagesAreRefusedWithTheirRole)
     const SampleScene scene = makeSampleScene({64, 48, 1, 0});
     morvex::PairImages pair = pairOf(scene);
     pair.depthLeftA = cv::Mat(48, 64, CV_8UC3);
-    EXPECT_EQ(errorOf([&] { morvex::score(pair, morvex::Camera::fromText(scene.cameraText)); }),
-              "depth map of the left view, set A: is not 8-bit grey (CV_8UC1)");
+    try {
+        morvex::score(pair, morvex::Camera::fromText(scene.cameraText));
+        ADD_FAILURE() << "no error";
+    } catch (const morvex::Error& e) {
+        EXPECT_STREQ(e.what(), "depth map of the left view, set A: is not 8-bit grey (CV_8UC1)");
+    }
 }
 
 // The run's calls on globals build the library's arguments from them.

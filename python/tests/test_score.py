@@ -1,6 +1,7 @@
 """morvex.score() gives the command line's numbers for the same images, to
 the bit, on arrays of any memory layout and on many threads at once;
-evaluate_view and depth_to_disparity give its views."""
+evaluate_view and depth_to_disparity give its views; the disparity errors
+beside the score in worked numbers."""
 
 import concurrent.futures
 import json
@@ -97,3 +98,21 @@ def test_views_of_converted_depth_maps_are_the_views_of_the_score(make_scene):
         assert expected.differ_over_2 > 0 and expected.abs_difference_sum > expected.differ_over_1
         assert result.maps is None if side == "R" else \
             all(array.shape == (74, 130) and array.dtype == np.float32 for array in result.maps.values())
+
+
+@pytest.mark.parametrize("differences, over_1, over_2, mean", [
+    ({1: 10, -2: 5, 3: 2}, 7, 2, 26 / 64),  # 1 is not over 1; -2 is over 1, not over 2
+    ({-7: 64}, 64, 64, 7.0),
+    ({}, 0, 0, 0.0),
+])
+def test_disparity_errors_in_worked_numbers(differences, over_1, over_2, mean):
+    disp_a = np.full((8, 8), 2, np.float32)
+    disp_b = disp_a.copy()
+    at = 0
+    for difference, count in differences.items():
+        disp_b.flat[at : at + count] += difference
+        at += count
+    view = morvex.evaluate_view(np.arange(64, dtype=np.float32).reshape(8, 8) * 3, disp_a, disp_b)
+    assert (view.pixels, view.differ_over_1, view.differ_over_2, view.mean_abs_difference) == (64, over_1, over_2, mean)
+    assert (view.share_over_1, view.share_over_2) == (over_1 / 64, over_2 / 64)
+
