@@ -98,12 +98,10 @@ TEST(BadInput, Images)
     const std::tuple<int, std::string, const char*> cases[] = {
         {kLeftView, "(removed)", "no such file"},
         {kDepthLeftA, "", "not an image that can be decoded"},
-        {kDepthRightA, "50 500\n", "not an image that can be decoded"},
         {kDepthLeftB, png.substr(0, png.size() / 2), "is truncated: the file ends before its PNG data does"},
         {kDepthLeftA, png.substr(0, 30) + "?" + png.substr(31),
          "is a PNG file that cannot be decoded: libpng error: IHDR: CRC error"},
         {kDepthRightB, jpeg.substr(0, jpeg.size() / 2), "is truncated"},
-        {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)), "is 80x48 but the left view is 64x48"},
         // Told by the header, before the damaged pixels are decoded.
         {kRightView, encoded(".png", cv::Mat(48, 80, CV_8U, 100.0)).replace(60, 1, "?"),
          "is 80x48 but the left view is 64x48"},
@@ -129,37 +127,28 @@ TEST(BadInput, Images)
         expectOneLineError(runTool(args), args[kRightView], "right view", "not an image that can be decoded");
 }
 
-TEST(GoodInput, SixteenBitDepthMapsScoreAsTheirHighBytesWithOneWarning)
+// 16-bit depth maps score as their high bytes: SequenceRun's still set A,
+// through the same reader. 8-bit values saved in 16 bits are all far, with
+// one warning for both such maps; grey saved as RGBA is grey (RGB: ImageFormats).
+TEST(GoodInput, SixteenBitDepthMapsWarnOnceAndGreyInColourIsGrey)
 {
     const SampleScene scene = makeSampleScene({64, 48, 5, 0});
     const std::vector<std::string> args = writeScene("deep", scene);
     const ToolRun eightBit = runTool(args);
-    // Varying low bytes: a reader that rounded instead of dropping them would differ.
-    for (const auto& [index, depth] : {std::pair(kDepthLeftB, scene.depthLeftB), {kDepthRightB, scene.depthRightB}}) {
-        cv::Mat deep, low(depth.size(), CV_16U);
-        depth.convertTo(deep, CV_16U, 256.0);
-        cv::randu(low, 0, 256);
-        ASSERT_TRUE(cv::imwrite(args[index], deep + low));
-    }
-    const ToolRun sixteenBit = runTool(args);
-    ASSERT_TRUE(eightBit.status == 0 && sixteenBit.status == 0);
-    EXPECT_EQ(sixteenBit.out.substr(0, sixteenBit.out.find('\n')), eightBit.out.substr(0, eightBit.out.find('\n')));
-    EXPECT_EQ(sixteenBit.err.rfind("morvex: warning: " + args[kDepthLeftB], 0), 0u) << sixteenBit.err;
-    EXPECT_EQ(std::count(sixteenBit.err.begin(), sixteenBit.err.end(), '\n'), 1) << sixteenBit.err;
-
-    // 8-bit values saved in 16 bits are all far; grey saved as colour (RGB, RGBA) is grey.
-    cv::Mat low, rgb, rgba;
-    scene.depthLeftB.convertTo(low, CV_16U);
-    cv::cvtColor(scene.depthLeftA, rgb, cv::COLOR_GRAY2BGR);
-    cv::cvtColor(scene.depthRightB, rgba, cv::COLOR_GRAY2BGRA);
-    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], low) && cv::imwrite(args[kDepthLeftA], rgb) &&
-                cv::imwrite(args[kDepthRightB], rgba));
+    cv::Mat lowLeft, lowRight, rgba;
+    scene.depthLeftB.convertTo(lowLeft, CV_16U);
+    scene.depthRightB.convertTo(lowRight, CV_16U);
+    cv::cvtColor(scene.depthLeftA, rgba, cv::COLOR_GRAY2BGRA);
+    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], lowLeft) && cv::imwrite(args[kDepthRightB], lowRight) &&
+                cv::imwrite(args[kDepthLeftA], rgba));
     const ToolRun lowBytes = runTool(args);
     EXPECT_EQ(lowBytes.status, 0);
-    const std::string belowWarning = " (depth map of the left view, set B) has more than 8 bits per sample, but "
-                                     "every value is below 256";
-    EXPECT_NE(lowBytes.err.find(args[kDepthLeftB] + belowWarning), std::string::npos) << lowBytes.err;
-    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], scene.depthLeftB));
+    const std::string warning = "morvex: warning: " + args[kDepthLeftB] +
+                                " (depth map of the left view, set B) has more than 8 bits per sample, but every "
+                                "value is below 256";
+    EXPECT_EQ(lowBytes.err.rfind(warning, 0), 0u) << lowBytes.err;
+    EXPECT_EQ(std::count(lowBytes.err.begin(), lowBytes.err.end(), '\n'), 1) << lowBytes.err;
+    ASSERT_TRUE(cv::imwrite(args[kDepthLeftB], scene.depthLeftB) && cv::imwrite(args[kDepthRightB], scene.depthRightB));
     EXPECT_EQ(runTool(args).out.substr(0, 20), eightBit.out.substr(0, 20));
 }
 

@@ -66,7 +66,6 @@ TEST(FrameSource, RawYuvAndY4mOfEveryFormatAtEvenAndOddSizes)
                                     {"400", nullptr, ""},
                                     {"422", nullptr, ""},
                                     {"444", nullptr, ""},
-                                    {"420", " F25:1 Ip A1:1 C420jpeg", "FRAME"},
                                     {"420", "", "FRAME Ip XCOMMENT=a"},
                                     {"400", " Cmono", "FRAME Ib"},
                                     {"420", " C420p8", "FRAME"},
@@ -108,8 +107,6 @@ TEST(FrameSource, MessagesNameTheInputAndWhatIsWrong)
          "raw YUV has no header, so its frame size is needed: give it with --size WxH"},
         {"left.yuv", 60, 48, "420", kOpenOnly,
          "is 13824 bytes, not a whole number of 60x48 4:2:0 frames of 4320 bytes; check --size and --yuv-format"},
-        {"left.yuv", 64, 48, "444", kOpenOnly,
-         "is 13824 bytes, not a whole number of 64x48 4:4:4 frames of 9216 bytes; check --size and --yuv-format"},
         {"left.yuv", 64, 48, "411", kOpenOnly, "unknown YUV format '411'; --yuv-format takes 420, 400, 422 or 444"},
         {"empty.yuv", 64, 48, "420", kOpenOnly, "is empty: it holds no frames"},
         {"left.yuv", 64, 48, "420", 3, "has no frame 3; it holds 3 frames (0 to 2)"},
@@ -198,7 +195,7 @@ std::vector<std::string> writeSequence(Container container, const std::string& n
     std::vector<std::string> args;
     for (int i = 0; i < 6; ++i) {
         const std::string base = dir + "/" + std::to_string(i);
-        if (container == kStillSetA && (i == 2 || i == 3)) { // 16 bits, of which the high 8 count
+        if (container == kStillSetA && (i == 2 || i == 3)) { // 16 bits, of which the high 8 count, not rounded
             cv::Mat deep;
             framesOf(i)[0].convertTo(deep, CV_16U, 256.0);
             args.push_back(base + ".png");
@@ -289,17 +286,12 @@ TEST(SequenceRun, FrameLinesThenThePooledLinesAndACsvFile)
 
 TEST(SequenceRun, BrokenSequencesFailWithOneLine)
 {
-    const auto args = writeSequence(kYuv420, "errors"), deep = writeSequence(kY4m, "deep");
-    const auto truncated = writeSequence(kYuv420, "short"), pattern = writeSequence(kPattern, "pattern");
+    // The readers' own faults are FrameSource.MessagesNameTheInputAndWhatIsWrong's; here the run names them.
+    const auto args = writeSequence(kYuv420, "errors"), truncated = writeSequence(kYuv420, "short");
     std::filesystem::resize_file(truncated[5], std::filesystem::file_size(truncated[5]) - 100);
-    writeFile(deep[8], "YUV4MPEG2 W96 H64 C420p10\nFRAME\n" + std::string(96 * 64 * 3, '\0'));
-    std::filesystem::remove(cv::format(pattern[7].c_str(), 2));
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {truncated, "1.yuv (right view): is 36764 bytes, not a whole number of 96x64 4:2:0 frames"},
         {with(args, {"--frames", "9"}), "0.yuv (left view): has no frame 8; it holds 4 frames (0 to 3)"},
-        {deep, "4.y4m (depth map of the left view, set B): has 10-bit samples"},
-        {with(pattern, {"--frames", "4"}),
-         "3_100%%_%03d.png (depth map of the right view, set A): has no frame 3: the files"},
         {with(args, {"--csv", "/nonexistent/rows.csv"}), "rows.csv: cannot write the CSV file: No such file or"}};
     for (const auto& [arguments, mentions] : cases) {
         const ToolRun run = runTool(arguments);

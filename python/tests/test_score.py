@@ -1,6 +1,7 @@
 """morvex.score() gives the command line's numbers for the same images, to
 the bit, on arrays of any memory layout and on many threads at once;
-evaluate_view and depth_to_disparity give its views."""
+evaluate_view and depth_to_disparity give its views; the disparity errors
+beside the score in worked numbers."""
 
 import concurrent.futures
 import json
@@ -28,9 +29,11 @@ def test_scene_frames_score_as_on_the_command_line(make_scene, tmp_path, size, f
     result = morvex.score(*images, camera(scene))
     assert result.score_text == expected["score_text"]
     assert result.score == (float("inf") if identical else np.float32(expected["score"]))
+    shares = ("share_over_1", "share_over_2", "mean_abs_difference")
     for view, fields in ((result.left, expected["left"]), (result.right, expected["right"])):
         assert (view.error, view.counted_pixels, view.disagreeing_pixels) == \
             (np.float32(fields["error"]), fields["counted_pixels"], fields["disagreeing_pixels"])
+        assert [fields[key] for key in shares] == [float("%.9g" % getattr(view, key)) for key in shares]
     assert (result.left.disagreeing_pixels == 0) == identical
     # Rows with gaps between them are used in place, a negative row step is copied: the same result.
     padded = [np.pad(image, ((0, 0), (5, 8)))[:, 5:-8] for image in images]
@@ -89,7 +92,27 @@ def test_views_of_converted_depth_maps_are_the_views_of_the_score(make_scene):
                                                     ("R", right, depth_right_a, depth_right_b, pair.right)):
         result = morvex.evaluate_view(view.astype(np.float32), morvex.depth_to_disparity(depth_a, camera, side),
                                       morvex.depth_to_disparity(depth_b, camera, side), maps=side == "L")
-        assert (result.error, result.counted_pixels, result.disagreeing_pixels) == \
-            (expected.error, expected.counted_pixels, expected.disagreeing_pixels)
+        fields = ("error", "counted_pixels", "disagreeing_pixels", "pixels", "differ_over_1", "differ_over_2",
+                  "abs_difference_sum")
+        assert [getattr(result, f) for f in fields] == [getattr(expected, f) for f in fields]
+        assert expected.differ_over_2 > 0 and expected.abs_difference_sum > expected.differ_over_1
         assert result.maps is None if side == "R" else \
             all(array.shape == (74, 130) and array.dtype == np.float32 for array in result.maps.values())
+
+
+@pytest.mark.parametrize("differences, over_1, over_2, mean", [
+    ({1: 10, -2: 5, 3: 2}, 7, 2, 26 / 64),  # 1 is not over 1; -2 is over 1, not over 2
+    ({-7: 64}, 64, 64, 7.0),
+    ({}, 0, 0, 0.0),
+])
+def test_disparity_errors_in_worked_numbers(differences, over_1, over_2, mean):
+    disp_a = np.full((8, 8), 2, np.float32)
+    disp_b = disp_a.copy()
+    at = 0
+    for difference, count in differences.items():
+        disp_b.flat[at : at + count] += difference
+        at += count
+    view = morvex.evaluate_view(np.arange(64, dtype=np.float32).reshape(8, 8) * 3, disp_a, disp_b)
+    assert (view.pixels, view.differ_over_1, view.differ_over_2, view.mean_abs_difference) == (64, over_1, over_2, mean)
+    assert (view.share_over_1, view.share_over_2) == (over_1 / 64, over_2 / 64)
+
