@@ -92,15 +92,22 @@ HWY_INLINE void forEachGroup(const DepthRowInputs& in, size_t lanes, const Group
 }
 
 // Pools a stage's share of the previous row's terms for a group of pixels,
-// one per lane of d: kPer8 for each eight, at least one.
-template <int kPer8, class D>
-HWY_INLINE void poolShare(PoolingCursor& cursor, D d)
+// one per lane of d: kPer8 for each eight, at least one. Where a vector is
+// a whole number of eights, the shares of the row's whole groups fit in the
+// cursors of poolingShares() (the truncation's kPooledInTruncation per
+// eight pixels, the search's the rest), so only the last group checks.
+template <int kPer8, class D, class LastGroup>
+HWY_INLINE void poolShare(PoolingCursor& cursor, D d, LastGroup lastGroup)
 {
 #if HWY_HAVE_SCALABLE
+    (void)lastGroup;
     cursor.advance(static_cast<int>((hn::Lanes(d) * kPer8 + 7) / 8));
 #else
-    constexpr int kShare = static_cast<int>((hn::MaxLanes(d) * kPer8 + 7) / 8);
-    if (cursor.next + kShare <= cursor.end)
+    constexpr size_t kLanes = hn::MaxLanes(d);
+    constexpr int kShare = static_cast<int>((kLanes * kPer8 + 7) / 8);
+    if (kLanes % 8 == 0 && !lastGroup)
+        cursor.advanceBy<kShare>();
+    else if (cursor.next + kShare <= cursor.end)
         cursor.advanceBy<kShare>();
     else
         cursor.finish();
@@ -198,7 +205,7 @@ struct TruncationRows {
 template <class LastGroup>
 HWY_INLINE void finishTruncation(const TruncationRows& out, int j, const GroupInputs& g, LastGroup lastGroup,
                                  VI column, VI tA, VI tB, VI shift, MI same, VF magA, VF magB, VF weightOffset,
-                                 int width, RowCounts& counts)
+                                 int width, VI& countedLanes, VI& sameLanes)
 {
     const DF df;
     const DI di;
@@ -214,8 +221,9 @@ HWY_INLINE void finishTruncation(const TruncationRows& out, int j, const GroupIn
     // Where the sets agree, the invading term counts where the self term does.
     const VI invadVector = hn::IfThenElse(same, hn::VecFromMask(di, countSelf), hn::VecFromMask(di, insideB));
     const MI countInvad = hn::MaskFromVec(invadVector);
-    counts.countedTerms += hn::CountTrue(di, countSelf) + hn::CountTrue(di, countInvad);
-    counts.disagreeingPixels += hn::Lanes(di) - hn::CountTrue(di, same);
+    // Counted per lane, as a mask lane is -1.
+    countedLanes = hn::Sub(hn::Sub(countedLanes, hn::VecFromMask(di, countSelf)), invadVector);
+    sameLanes = hn::Sub(sameLanes, hn::VecFromMask(di, same));
 
     const VF mix = hn::LoadU(df, g.mixed);
     hn::StoreU(hn::IfThenElseZero(hn::RebindMask(df, countSelf), hn::Add(hn::Mul(mix, magA), weightOffset)), df,
@@ -248,23 +256,23 @@ RowCounts TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, RowTerm
     const Normalizing rangeB(in.rangeB);
     const VI lane = hn::Iota(di, 0);
     PoolingCursor cursor = pooling;
-    RowCounts counts;
+    VI countedLanes = hn::Zero(di), sameLanes = hn::Zero(di);
     if (in.smallDisparities) {
         // Whole numbers within +-2^21: the truncations are the numbers, their
         // differences are exact and need no limit.
         forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
-            poolShare<kPooledInTruncation>(cursor, df);
+            poolShare<kPooledInTruncation>(cursor, df, lastGroup);
             const VI tA = smallDisparities(g.depthA, scale, offset);
             const VI tB = smallDisparities(g.depthB, scale, offset);
             finishTruncation(out, j, g, lastGroup, columns(di, lane, j), tA, tB, hn::Sub(tA, tB), hn::Eq(tA, tB),
                              rangeA.magnitudes(hn::ConvertTo(df, tA)), rangeB.magnitudes(hn::ConvertTo(df, tB)),
-                             weightOffset, width, counts);
+                             weightOffset, width, countedLanes, sameLanes);
         });
     } else {
         // Any disparities: the table's own entries, which saturate past the
         // 32-bit range.
         forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
-            poolShare<kPooledInTruncation>(cursor, df);
+            poolShare<kPooledInTruncation>(cursor, df, lastGroup);
             const VI valueA = hn::PromoteTo(di, hn::LoadU(DB(), g.depthA));
             const VI valueB = hn::PromoteTo(di, hn::LoadU(DB(), g.depthB));
             const VF dispA = hn::GatherIndex(df, disparity, valueA);
@@ -273,11 +281,18 @@ RowCounts TruncateDepthRow(const DepthRowInputs& in, DepthRowScratch& s, RowTerm
             finishTruncation(out, j, g, lastGroup, columns(di, lane, j), limitedTruncation(dispA),
                              limitedTruncation(dispB), limitedTruncation(d),
                              hn::RebindMask(di, hn::Eq(d, hn::Zero(df))), hn::GatherIndex(df, tableA, valueA),
-                             hn::GatherIndex(df, tableB, valueB), weightOffset, width, counts);
+                             hn::GatherIndex(df, tableB, valueB), weightOffset, width, countedLanes, sameLanes);
         });
     }
     cursor.finish();
     pooling = cursor;
+    // Every lane of every group, the last one's padding too, is the same or
+    // differs.
+    const int lanes = static_cast<int>(hn::Lanes(di));
+    const long long lanesSeen = static_cast<long long>((width + lanes - 1) / lanes) * lanes;
+    RowCounts counts;
+    counts.countedTerms = hn::GetLane(hn::SumOfLanes(di, countedLanes));
+    counts.disagreeingPixels = lanesSeen - hn::GetLane(hn::SumOfLanes(di, sameLanes));
     return counts;
 }
 
@@ -389,15 +404,15 @@ HWY_INLINE void synthesiseGroups(const DepthRowInputs& in, DepthRowScratch& s, P
     const VF expTable = hn::Load(df, expWeight);
     const VF edgeThreshold = hn::Set(df, kEdgeThreshold);
     const VI lane = hn::Iota(di, 0);
-    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
-        poolShare<kPooledInPasses>(cursor, df);
+    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
+        poolShare<kPooledInPasses>(cursor, df, lastGroup);
         const VI packed = hn::LoadU(di, shiftAndCounts + j);
-        const MI counted = hn::Ne(hn::And(packed, hn::Set(di, kErrorsCounted)), hn::Zero(di));
-        if (hn::AllFalse(di, counted))
+        const MI noneCounts = hn::Eq(hn::And(packed, hn::Set(di, kErrorsCounted)), hn::Zero(di));
+        if (hn::AllTrue(di, noneCounts))
             return;
         const VI column = columns(di, lane, j);
         const VI shift = hn::ShiftRight<2>(packed);
-        const MF onEdge = hn::And(hn::RebindMask(df, counted), hn::Gt(hn::LoadU(df, g.gradDisp), edgeThreshold));
+        const MF onEdge = hn::AndNot(hn::RebindMask(df, noneCounts), hn::Gt(hn::LoadU(df, g.gradDisp), edgeThreshold));
         // A sample's disparity is its bits above the intensity.
         const VI xSelf = hn::Add(column, hn::ShiftRight<8>(hn::LoadU(di, sampleA + j)));
         const VI xInvad = hn::Add(column, hn::ShiftRight<8>(hn::LoadU(di, sampleB + j)));
@@ -534,8 +549,8 @@ HWY_INLINE void errorTermsOfGroups(const DepthRowInputs& in, DepthRowScratch& s,
     const float* selfValue = s.selfValue.data();
     const float* invadValue = s.invadValue.data();
     const TermRows out(terms);
-    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto) {
-        poolShare<kPooledInErrors>(cursor, df);
+    forEachGroup(in, hn::Lanes(df), [&](int j, const GroupInputs& g, auto lastGroup) {
+        poolShare<kPooledInErrors>(cursor, df, lastGroup);
         errorTermsAt<kKeepFloats>(out, j, g.view8, shiftAndCounts, selfValue, invadValue);
         if (HWY_TARGET != HWY_SCALAR)
             errorTermsAt<kKeepFloats>(out, j + half, g.view8 + half, shiftAndCounts, selfValue, invadValue);

@@ -220,9 +220,9 @@ void searchAndErrorTerms(const DepthRowInputs& in, DepthRowScratch& scratch, Row
 // synthesises values and three while it makes the error terms. The row
 // pooled is as wide as the row searched (before the first row, a row of
 // zeros, which leaves the sums at 0).
-constexpr int kPooledInTruncation = 3;
-constexpr int kPooledInPasses = 3;
-constexpr int kPooledInErrors = 2;
+constexpr int kPooledInTruncation = 1;
+constexpr int kPooledInPasses = 4;
+constexpr int kPooledInErrors = 3;
 struct PoolingShares {
     PoolingCursor truncate, search;
 };
