@@ -92,20 +92,23 @@ HWY_INLINE void forEachGroup(const DepthRowInputs& in, size_t lanes, const Group
 }
 
 // Pools a stage's share of the previous row's terms for a group of pixels,
-// one per lane of d: kPer8 for each eight, at least one. Where a vector is
-// a whole number of eights, the shares of the row's whole groups fit in the
-// cursors of poolingShares() (the truncation's kPooledInTruncation per
-// eight pixels, the search's the rest), so only the last group checks.
+// one per lane of d: kPer8 for each eight, at least one. The last, padded
+// group pools nothing: the stage's cursor.finish() pools what is left.
+// Where a vector is a whole number of eights, the shares of the row's whole
+// groups fit in the cursors of poolingShares() (the truncation's
+// kPooledInTruncation per eight pixels, the search's the rest), so they
+// need no check.
 template <int kPer8, class D, class LastGroup>
 HWY_INLINE void poolShare(PoolingCursor& cursor, D d, LastGroup lastGroup)
 {
+    if (lastGroup)
+        return;
 #if HWY_HAVE_SCALABLE
-    (void)lastGroup;
     cursor.advance(static_cast<int>((hn::Lanes(d) * kPer8 + 7) / 8));
 #else
     constexpr size_t kLanes = hn::MaxLanes(d);
     constexpr int kShare = static_cast<int>((kLanes * kPer8 + 7) / 8);
-    if (kLanes % 8 == 0 && !lastGroup)
+    if (kLanes % 8 == 0)
         cursor.advanceBy<kShare>();
     else if (cursor.next + kShare <= cursor.end)
         cursor.advanceBy<kShare>();
