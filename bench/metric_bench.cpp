@@ -1,5 +1,6 @@
 // The per-view metric alone, on generated scenes: where the time of a run
 // goes once the images are in memory.
+#include "core/depth_to_disparity.h"
 #include "metric/evaluate_view.h"
 #include "sample/scene.h"
 
@@ -30,12 +31,12 @@ const BenchScene& sceneOfSize(int width, int height)
 
 morvex::ViewResult leftView(const BenchScene& s)
 {
-    return evaluateDepthView(s.scene.left, s.scene.depthLeftA, s.scene.depthLeftB, s.camera, 'L', {});
+    return evaluateDepthView(s.scene.left, s.scene.depthLeftA, s.scene.depthLeftB, morvex::depthConversion(s.camera, 'L'), {});
 }
 
 morvex::ViewResult rightView(const BenchScene& s)
 {
-    return evaluateDepthView(s.scene.right, s.scene.depthRightA, s.scene.depthRightB, s.camera, 'R', {});
+    return evaluateDepthView(s.scene.right, s.scene.depthRightA, s.scene.depthRightB, morvex::depthConversion(s.camera, 'R'), {});
 }
 
 void depthView(benchmark::State& state)

@@ -1,7 +1,7 @@
 // The command line, its arguments separated by NUL bytes, and the frame file patterns it
 // names: those without a '/' are tried in a directory holding a few
 // numbered files.
-#include "driver/frame_source.h"
+#include "readers/frame_source.h"
 #include "driver/options.h"
 #include "fuzz_input.h"
 
@@ -32,13 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ParsedCommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data());
     if (parsed.exitStatus || !files)
         return 0;
-    for (int i = 0; i < kCameraFile; ++i) {
+    for (int i = 0; i < 6; ++i) {
         const std::string& path = parsed.options.paths[i];
         if (path.find('%') == std::string::npos || path.find('/') != std::string::npos)
             continue;
         try {
-            FrameSource::open(fuzzDirectory() + "/" + path, i, parsed.options.sequenceFormat);
-        } catch (const InputError&) {
+            FrameSource::open(fuzzDirectory() + "/" + path, static_cast<morvex::Input>(i), parsed.options.sequenceFormat);
+        } catch (const morvex::Error&) {
         }
     }
     return 0;

@@ -1,7 +1,7 @@
 // The PNG reader with its EXIF orientation: both depths, the header-only
 // size, and the EXIF parser on the raw bytes.
-#include "driver/exif_orientation.h"
-#include "driver/png_reader.h"
+#include "readers/exif_orientation.h"
+#include "readers/png_reader.h"
 #include "fuzz_input.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Y4M and raw YUV. The first byte picks the reader; for raw YUV the next
 // three give the frame size and format that the command line would.
-#include "driver/frame_source_kinds.h"
+#include "readers/frame_source_kinds.h"
 #include "fuzz_input.h"
 
 #include <algorithm>
@@ -19,17 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     size -= 4;
     try {
         const std::string path = writeInput(data, size, y4m ? "input.y4m" : "input.yuv");
-        const std::unique_ptr<FrameSource> source = y4m ? openY4m(path, 0) : openRawYuv(path, 0, format);
+        const std::unique_ptr<FrameSource> source = y4m ? openY4m(path, morvex::Input::LeftView) : openRawYuv(path, morvex::Input::LeftView, format);
         const long long count = source->frameCount();
         for (long long k : {-1LL, 0LL, count / 2, count - 1, count, count + 1}) {
             try {
                 const cv::Mat frame = source->readFrame(k);
                 if (frame.size() != source->frameSize() || frame.type() != CV_8UC1)
                     std::abort();
-            } catch (const InputError&) {
+            } catch (const morvex::Error&) {
             }
         }
-    } catch (const InputError&) {
+    } catch (const morvex::Error&) {
     }
     return 0;
 }

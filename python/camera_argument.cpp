@@ -23,15 +23,13 @@ std::string argumentMessage(const std::string& name, morvex::Input input, const 
     return name + " (" + morvex::inputRole(input) + "): " + problem;
 }
 
-morvex::Camera cameraFromValues(const std::array<float, 9>& values, const std::string& label)
+morvex::Camera cameraFromValues(const std::vector<float>& values, const std::string& label)
 {
-    morvex::Camera camera;
-    for (std::size_t i = 0; i < values.size(); ++i)
-        camera.*kCameraFields[i].member = values[i];
-    const std::string problem = camera.problem();
-    if (!problem.empty())
-        throw py::value_error(argumentMessage(label, morvex::Input::CameraFile, problem));
-    return camera;
+    try {
+        return morvex::Camera::fromValues(values);
+    } catch (const morvex::Error& e) {
+        throw py::value_error(argumentMessage(label, morvex::Input::CameraFile, e.problem()));
+    }
 }
 
 morvex::Camera cameraArgument(py::handle argument)
@@ -45,11 +43,8 @@ morvex::Camera cameraArgument(py::handle argument)
         throw py::type_error(std::string(label) + ": is a " + typeName(argument) +
                              "; give a morvex.Camera, the path of a camera file or the nine camera values");
     const auto sequence = py::reinterpret_borrow<py::sequence>(argument);
-    if (sequence.size() != 9)
-        throw py::value_error(argumentMessage(
-            label, morvex::Input::CameraFile, morvex::cameraCountProblem(std::to_string(sequence.size()) + " were given")));
-    std::array<float, 9> values{};
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    std::vector<float> values(sequence.size());
+    for (std::size_t i = 0; i < values.size() && values.size() == kCameraFields.size(); ++i) {
         const py::object item = sequence[i];
         try {
             values[i] = item.cast<float>();

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 // The nine values in camera-file order, with their Python names.
 struct CameraField {
@@ -15,9 +16,9 @@ struct CameraField {
 };
 extern const std::array<CameraField, 9> kCameraFields;
 
-// Raises ValueError, naming `label` as the camera file, unless the values
-// are finite, the depths above 0 and the baselines computable.
-morvex::Camera cameraFromValues(const std::array<float, 9>& values, const std::string& label);
+// Raises ValueError, naming `label` as the camera file, unless there are
+// nine values, finite, the depths above 0 and the baselines computable.
+morvex::Camera cameraFromValues(const std::vector<float>& values, const std::string& label);
 
 // A camera argument: a morvex.Camera, the path of a camera file (str or
 // path-like), or a sequence of the nine numbers.

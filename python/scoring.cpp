@@ -1,7 +1,6 @@
 #include "scoring.h"
 
 #include "camera_argument.h"
-#include "core/image_size.h"
 #include "numpy_images.h"
 
 #include <algorithm>

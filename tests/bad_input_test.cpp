@@ -1,8 +1,9 @@
 // Runs of the built tool on its inputs: images in every format, read through
 // a plugin loaded only when needed, and degenerate ones still score; inputs it
 // cannot use fail with one line that names the file and its role.
-#include "driver/inputs.h"
 #include "tool_runner.h"
+
+#include <morvex/morvex.h>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -115,7 +116,7 @@ TEST(BadInput, Images)
             fs::remove(args[index]);
         else
             writeFile(args[index], bytes);
-        expectOneLineError(runTool(args), args[index], inputRole(index), problem);
+        expectOneLineError(runTool(args), args[index], morvex::inputRole(static_cast<morvex::Input>(index)), problem);
     }
 
     // The images are decoded at once; the error is still the first bad input's.

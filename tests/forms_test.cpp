@@ -12,6 +12,7 @@
 #include "driver/settings.h"
 #include "metric/depth_rows.h"
 #include "metric/error_terms.h"
+#include "core/depth_to_disparity.h"
 #include "metric/evaluate_view.h"
 #include "reference/reference.h"
 #include "sample/scene.h"
@@ -109,7 +110,7 @@ void expectSameDepthView(const morvex::Camera& camera, const cv::Mat& view8, con
         withEachTarget([&](bool vectorCode, const std::string& target) {
             morvex::ViewOptions options;
             options.vectorCode = vectorCode;
-            expectSameResult(evaluateDepthView(view8, depthA8, depthB8, camera, side, options), slow, counts,
+            expectSameResult(evaluateDepthView(view8, depthA8, depthB8, morvex::depthConversion(camera, side), options), slow, counts,
                              where + target);
         });
         expectSameResult(morvex::evaluateView(view, dispA, dispB), slow, counts, where + ", float maps");

@@ -2,7 +2,7 @@
 // here with libpng, decodes to the pixels cv::imread gives with
 // IMREAD_GRAYSCALE and with IMREAD_GRAYSCALE | IMREAD_ANYDEPTH, damaged files
 // fail where it fails, and the messages say why.
-#include "driver/png_reader.h"
+#include "readers/png_reader.h"
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,7 @@
 // and name the input and the fault when they cannot, and every frame of a run
 // of the built tool on a sequence has the result of a single-pair run on it,
 // whatever the container and the number of threads.
-#include "driver/frame_source.h"
-#include "driver/inputs.h"
+#include "readers/frame_source.h"
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +30,7 @@ std::vector<cv::Mat> leftViews(int width, int height, int count)
 // Every frame, read back to front to exercise seeking, equals `expected`.
 void expectFrames(const std::string& path, const SequenceFormat& format, const std::vector<cv::Mat>& expected)
 {
-    const auto source = FrameSource::open(path, kLeftView, format);
+    const auto source = FrameSource::open(path, morvex::Input::LeftView, format);
     ASSERT_TRUE(source->isVideo());
     ASSERT_EQ(source->frameCount(), static_cast<long long>(expected.size()));
     for (long long f = source->frameCount() - 1; f >= 0; --f) {
@@ -42,16 +41,16 @@ void expectFrames(const std::string& path, const SequenceFormat& format, const s
 
 constexpr long long kOpenOnly = LLONG_MIN;
 
-// Opens the input and reads `frame`, which must throw InputError with `message`.
+// Opens the input and reads `frame`, which must throw morvex::Error with `message`.
 void expectInputError(const std::string& path, const SequenceFormat& format, long long frame,
                       const std::string& message)
 {
     try {
-        const auto source = FrameSource::open(path, kLeftView, format);
+        const auto source = FrameSource::open(path, morvex::Input::LeftView, format);
         if (frame != kOpenOnly)
             source->readFrame(frame);
-        ADD_FAILURE() << "no InputError; expected: " << message;
-    } catch (const InputError& error) {
+        ADD_FAILURE() << "no error; expected: " << message;
+    } catch (const morvex::Error& error) {
         EXPECT_EQ(error.what(), message);
     }
 }

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// Positions of the seven inputs on the command line.
+enum ArgumentPosition { kLeftView, kRightView, kDepthLeftA, kDepthRightA, kDepthLeftB, kDepthRightB, kCameraFile };
+
 struct ToolRun {
     int status = -1;      // exit status, or -1 when the program did not exit normally
     std::string out, err; // standard output and standard error

@@ -18,6 +18,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace morvex {
 
@@ -76,15 +77,20 @@ struct Camera {
 
     // The same from the text of a camera file. Throws Error.
     static Camera fromText(const std::string& text);
+
+    // The camera of nine values in camera-file order, checked as a camera
+    // file is. Throws Error for another count or values that problem() refuses.
+    static Camera fromValues(const std::vector<float>& values);
 };
 
-// Reads the numbers of a camera file into `camera` in file order, each with
-// "%f", stopping at the first that cannot be read. Returns how many were
-// read (9 for a complete file), or -1 when the file cannot be opened.
-int readCameraNumbers(const std::string& path, Camera& camera);
+// "64x48"
+std::string sizeText(long long width, long long height);
 
-// "needs nine numbers (near and far depth of each camera, ...), but " + found.
-std::string cameraCountProblem(const std::string& found);
+// What is wrong with an image of `size` in a pair whose left view (named
+// leftName in the message) has leftSize: "is 320x200 but the left view is
+// 320x240", "is 4x4; images must be at least 8 pixels wide and high"; ""
+// when the metric can work at it.
+std::string imageSizeProblem(cv::Size size, cv::Size leftSize, const std::string& leftName = "the left view");
 
 // The intermediate maps of one view, the size of the view (CV_32F): the
 // error and weight maps of the two passes, and 1 where a pass's term is

@@ -1,4 +1,4 @@
-#include "core/settings.h"
+#include "metric/settings.h"
 
 #include <morvex/morvex.h>
 
@@ -91,13 +91,13 @@ std::string Camera::problem() const
     return "";
 }
 
+namespace {
+
 std::string cameraCountProblem(const std::string& found)
 {
     return "needs nine numbers (near and far depth of each camera, focal length, both principal points, both "
            "camera positions), but " + found;
 }
-
-namespace {
 
 // Reads the nine values in file order with readNumber(float&), which says
 // whether it could. Reading stops at the first number that cannot be read:
@@ -183,8 +183,9 @@ Camera checkedCamera(const Camera& camera, int numbersRead, const std::string& p
     return camera;
 }
 
-} // namespace
-
+// Reads the numbers of a camera file into `camera` in file order, each as
+// "%f" would, stopping at the first that cannot be read. Returns how many
+// were read, or -1 when the file cannot be opened.
 int readCameraNumbers(const std::string& path, Camera& camera)
 {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
@@ -195,6 +196,8 @@ int readCameraNumbers(const std::string& path, Camera& camera)
     });
 }
 
+} // namespace
+
 Camera Camera::fromText(const std::string& text)
 {
     Camera camera;
@@ -204,6 +207,19 @@ Camera Camera::fromText(const std::string& text)
                            value);
     });
     return checkedCamera(camera, numbersRead, "");
+}
+
+Camera Camera::fromValues(const std::vector<float>& values)
+{
+    if (values.size() != 9)
+        throw Error(Input::CameraFile, cameraCountProblem(std::to_string(values.size()) + " were given"));
+    Camera camera;
+    int next = 0;
+    readNumbers(camera, [&](float& value) {
+        value = values[next++];
+        return true;
+    });
+    return checkedCamera(camera, 9, "");
 }
 
 Camera Camera::fromFile(const std::string& path)

@@ -1,6 +1,6 @@
 #include "core/depth_to_disparity.h"
 
-#include "core/settings.h"
+#include "metric/settings.h"
 
 #include <cmath>
 #include <cstdint>
@@ -125,6 +125,12 @@ cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char si
         }
     }
     return depth;
+}
+
+DepthConversion depthConversion(const Camera& camera, char side)
+{
+    const DisparityMapping mapping = disparityMapping(camera, side);
+    return {disparityTable(camera, side), mapping.scale, mapping.offset};
 }
 
 } // namespace morvex

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metric/evaluate_view.h"
+
 #include <morvex/morvex.h>
 
 #include <array>
@@ -17,5 +19,8 @@ DisparityMapping disparityMapping(const Camera& camera, char side);
 
 // The disparity of each of the 256 depth values, as depthToDisparity gives it.
 std::array<float, 256> disparityTable(const Camera& camera, char side);
+
+// Both, as the depth form of the metric takes them.
+DepthConversion depthConversion(const Camera& camera, char side);
 
 } // namespace morvex

@@ -1,4 +1,4 @@
-#include "core/settings.h"
+#include "metric/settings.h"
 
 #include <morvex/morvex.h>
 #include <opencv2/imgproc.hpp>

@@ -1,6 +1,5 @@
 #include "core/depth_to_disparity.h"
-#include "core/image_size.h"
-#include "core/settings.h"
+#include "metric/settings.h"
 #include "metric/evaluate_view.h"
 #include "metric/similarity_search.h"
 
@@ -48,7 +47,7 @@ bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, const C
 
 ViewResult evaluateOneView(const ViewInputs& in, const Camera& camera, const ViewOptions& options)
 {
-    ViewResult result = evaluateDepthView(in.view, in.depthA, in.depthB, camera, in.side, options);
+    ViewResult result = evaluateDepthView(in.view, in.depthA, in.depthB, depthConversion(camera, in.side), options);
     if (result.countedPixels == 0)
         throw Error(Input::None, std::string("no pixel of the ") + in.name +
                                      " view could be compared: every pixel's disparity sends it outside the image");

@@ -29,14 +29,9 @@ void deriveCameraBaselines()
     g_baselineRight = camera.baselineRight();
 }
 
-int readCameraParameters(const std::string& path)
+void readCameraParameters(const std::string& path)
 {
-    morvex::Camera camera = cameraFromGlobals();
-    const int numbersRead = morvex::readCameraNumbers(path, camera);
-    if (numbersRead < 0)
-        return -1;
-    setCameraGlobals(camera);
-    return numbersRead;
+    setCameraGlobals(morvex::Camera::fromFile(path));
 }
 
 void setCameraGlobals(const morvex::Camera& camera)

@@ -20,12 +20,11 @@ extern float g_cameraPosMiddle;      // the virtual middle camera
 extern float g_baselineLeft;         // left camera minus middle camera
 extern float g_baselineRight;        // right camera minus middle camera
 
-// Reads the nine numbers with "%f" each, in file order, then derives the
-// middle position and the two baselines. Returns how many of the nine numbers
-// were read (9 for a complete file); a number that could not be read leaves its
-// value as it was, and every later one too. Returns -1 when the file cannot be
-// opened, leaving every value as it was.
-int readCameraParameters(const std::string& path);
+// Reads the nine numbers of the camera file in file order into the camera
+// values, then derives the middle position and the two baselines. Throws
+// morvex::Error, leaving every value as it was, when the file cannot be read
+// or its values cannot be used.
+void readCameraParameters(const std::string& path);
 
 // Derives the middle camera position and the two baselines from the positions.
 void deriveCameraBaselines();

@@ -1,6 +1,7 @@
 #include "driver/command_line.h"
 
 #include "driver/options.h"
+#include "driver/run.h"
 #include "driver/settings.h"
 
 #include <opencv2/core/utils/logger.hpp>
@@ -54,7 +55,7 @@ int runCommandLine(int argc, char** argv)
         reportError(e.what());
         std::cerr << usageLine() << std::endl;
         return kExitUsage;
-    } catch (const InputError& e) {
+    } catch (const morvex::Error& e) {
         reportError(e.what());
     } catch (const cv::Exception& e) {
         reportError("image library error: " + e.err + " (in " + e.func + ")");

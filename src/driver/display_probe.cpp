@@ -1,6 +1,6 @@
 #include "driver/display_probe.h"
 
-#include "driver/plugin_loader.h"
+#include "readers/plugin_loader.h"
 #include "driver/window_plugin.h"
 
 #include <fcntl.h>

@@ -1,6 +1,5 @@
 #include "driver/map_writer.h"
 
-#include "driver/inputs.h"
 #include "driver/png_writer.h"
 
 #include <cerrno>
@@ -14,7 +13,7 @@ static void writeMapImage(const std::filesystem::path& path, const cv::Mat& imag
 {
     errno = 0;
     if (!writePng(path.string(), image))
-        throw InputError(path.string() + ": cannot write the map image" +
+        throw std::runtime_error(path.string() + ": cannot write the map image" +
                          (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
 }
 
@@ -23,7 +22,7 @@ void makeMapDirectory(const std::string& dir)
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (!std::filesystem::is_directory(dir))
-        throw InputError(dir + ": cannot create the directory for --save-maps" +
+        throw std::runtime_error(dir + ": cannot create the directory for --save-maps" +
                          (ec ? ": " + ec.message() : std::string()));
 }
 
@@ -82,6 +81,6 @@ void HeatmapVideo::close()
 
 void HeatmapVideo::fail()
 {
-    throw InputError(path_ + ": cannot write the heat map video" +
+    throw std::runtime_error(path_ + ": cannot write the heat map video" +
                      (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
 }

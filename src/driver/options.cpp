@@ -224,7 +224,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     }
 
-    if (positional.size() < static_cast<size_t>(kInputCount)) {
+    if (positional.size() < o.paths.size()) {
         parsed.exitStatus = usageError("expected 7 inputs, got " + std::to_string(positional.size()));
         return parsed;
     }
@@ -241,7 +241,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         parsed.exitStatus = usageError("--size: '" + size + "' is not a size such as 1920x1080");
         return parsed;
     }
-    for (int i = 0; i < kInputCount; ++i)
+    for (std::size_t i = 0; i < o.paths.size(); ++i)
         o.paths[i] = positional[i];
     return parsed;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "driver/frame_source.h"
-#include "driver/inputs.h"
+#include "readers/frame_source.h"
+#include "readers/input_files.h"
 
 #include <optional>
 #include <stdexcept>

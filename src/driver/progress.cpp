@@ -1,6 +1,6 @@
 #include "driver/progress.h"
 
-#include "driver/inputs.h"
+#include "readers/image_file.h"
 
 #include <cstdio>
 

@@ -1,6 +1,5 @@
 #include "driver/report.h"
 
-#include "driver/run.h"
 #include "version.h"
 
 #include <nlohmann/json.hpp>
@@ -40,7 +39,7 @@ nlohmann::ordered_json exactDouble(double value)
     return nlohmann::ordered_json::parse(text);
 }
 
-nlohmann::ordered_json viewJson(const ViewResult& view)
+nlohmann::ordered_json viewJson(const morvex::ViewResult& view)
 {
     return {
         {"error", exactNumber(view.error)},
@@ -57,9 +56,9 @@ nlohmann::ordered_json viewJson(const ViewResult& view)
 nlohmann::ordered_json inputsJson(const InputPaths& paths)
 {
     nlohmann::ordered_json inputs;
-    const char* const keys[kInputCount] = {"left_view",    "right_view",   "depth_left_a", "depth_right_a",
+    const char* const keys[] = {"left_view",    "right_view",   "depth_left_a", "depth_right_a",
                                            "depth_left_b", "depth_right_b", "camera_file"};
-    for (int i = 0; i < kInputCount; ++i)
+    for (std::size_t i = 0; i < paths.size(); ++i)
         inputs[keys[i]] = paths[i];
     return inputs;
 }

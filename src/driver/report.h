@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/inputs.h"
+#include "readers/input_files.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,18 +4,13 @@
 #include "driver/display_probe.h"
 #include "driver/map_writer.h"
 #include "driver/report.h"
+#include "driver/scoring.h"
 #include "driver/sequence_run.h"
 #include "driver/settings.h"
 #include "driver/view_metric.h"
-
-#include <chrono>
+#include "readers/pair_reader.h"
 
 namespace {
-
-float secondsSince(int start)
-{
-    return static_cast<float>(clockMilliseconds() - start) / 1000.0f;
-}
 
 int exitStatusFor(const Options& options, float score)
 {
@@ -26,26 +21,9 @@ int exitStatusFor(const Options& options, float score)
 
 } // namespace
 
-int clockMilliseconds()
-{
-    using namespace std::chrono;
-    static const steady_clock::time_point origin = steady_clock::now();
-    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now() - origin).count());
-}
-
-PairResult scorePair(const PairImages& images, const morvex::Camera& camera, const InputPaths& paths,
-                     const morvex::PairOptions& options)
-{
-    try {
-        return morvex::score(images, camera, options);
-    } catch (const morvex::Error& e) {
-        failWithPath(e, paths);
-    }
-}
-
 int runScoring(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if (isSequenceRun(options))
+    if (isSequence(options.paths))
         return runSequence(options, out, err);
     if (!options.csvPath.empty())
         throw UsageError("--csv writes one row per frame of a sequence; for a single pair use --json");
@@ -59,8 +37,11 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
         }
     }
 
-    loadCameraFile(options.paths[kCameraFile]);
-    const PairImages images = loadPairImages(options.paths, err);
+    readCameraParameters(options.paths[static_cast<int>(morvex::Input::CameraFile)]);
+    std::string warning;
+    const morvex::PairImages images = readPairImages(options.paths, warning);
+    if (!warning.empty())
+        err << "morvex: warning: " << warning << std::endl;
     g_imageWidth = images.viewLeft.cols;
     g_imageHeight = images.viewLeft.rows;
     const morvex::Camera camera = cameraFromGlobals();
@@ -79,7 +60,7 @@ int runScoring(const Options& options, std::ostream& out, std::ostream& err)
         makeMapDirectory(options.saveMapsDir);
 
     const int start = clockMilliseconds();
-    const PairResult result = scorePair(images, camera, options.paths, pairOptions);
+    const morvex::PairResult result = scorePair(images, camera, options.paths, pairOptions);
     if (!result.warning().empty())
         err << "morvex: warning: " << result.warning() << std::endl;
     if (!options.json && !pairOptions.view.keepMaps) {

@@ -1,7 +1,7 @@
 #include "driver/sequence_report.h"
 
 #include "driver/report.h"
-#include "driver/run.h"
+#include "driver/scoring.h"
 #include "version.h"
 
 #include <nlohmann/json.hpp>
@@ -15,7 +15,7 @@
 
 namespace {
 
-void addDifferences(ViewResult& sum, const ViewResult& view)
+void addDifferences(morvex::ViewResult& sum, const morvex::ViewResult& view)
 {
     sum.pixels += view.pixels;
     sum.differOver1 += view.differOver1;
@@ -76,8 +76,8 @@ public:
     }
     void row(const FrameResult& f)
     {
-        const ViewResult& l = f.pair.left;
-        const ViewResult& r = f.pair.right;
+        const morvex::ViewResult& l = f.pair.left;
+        const morvex::ViewResult& r = f.pair.right;
         rows_ << f.frame << ',' << exactText(f.pair.score) << ',' << exactText(l.error) << ',' << exactText(r.error);
         for (double value : {l.shareOver1(), r.shareOver1(), l.shareOver2(), r.shareOver2(), l.meanAbsDifference(),
                              r.meanAbsDifference()})
@@ -97,7 +97,7 @@ public:
         file << rows_.str();
         file.close();
         if (!file)
-            throw InputError(path_ + ": cannot write the CSV file" +
+            throw std::runtime_error(path_ + ": cannot write the CSV file" +
                              (errno ? ": " + std::string(std::strerror(errno)) : std::string()));
     }
 
@@ -122,7 +122,7 @@ public:
         csv_.write();
         out_ << lines_.str();
         writeScoreLine(out_, pooled.score);
-        writeTimeLine(out_, static_cast<float>(clockMilliseconds() - start) / 1000.0f);
+        writeTimeLine(out_, secondsSince(start));
     }
 
 private:
@@ -138,7 +138,7 @@ nlohmann::ordered_json numberOrNull(double value)
     return nlohmann::ordered_json::parse(exactText(value));
 }
 
-void addDifferenceFields(nlohmann::ordered_json& object, const ViewResult& left, const ViewResult& right)
+void addDifferenceFields(nlohmann::ordered_json& object, const morvex::ViewResult& left, const morvex::ViewResult& right)
 {
     object["share_over_1_left"] = numberOrNull(left.shareOver1());
     object["share_over_1_right"] = numberOrNull(right.shareOver1());
@@ -166,7 +166,7 @@ public:
     void finish(const PooledSequence& pooled, int start) override
     {
         csv_.write();
-        const float seconds = static_cast<float>(clockMilliseconds() - start) / 1000.0f;
+        const float seconds = secondsSince(start);
         nlohmann::ordered_json doc;
         doc["version"] = MORVEX_VERSION;
         doc["frames"] = frames_;

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "driver/options.h"
-#include "driver/run.h"
+
+#include <morvex/morvex.h>
 
 #include <array>
 #include <memory>
@@ -11,7 +12,7 @@
 // The result of one frame of a sequence.
 struct FrameResult {
     long long frame = 0;
-    PairResult pair;
+    morvex::PairResult pair;
     std::array<cv::Mat, 2> heatmaps; // of the left and right view with --save-maps, until written
 };
 
@@ -24,7 +25,7 @@ struct PooledSequence {
     double meanScore = 0.0, minScore = 0.0, maxScore = 0.0; // over the finite frame scores
     long long worstFrame = -1; // frame with the lowest score
     // Each view's disparity-difference counts, summed over the frames.
-    ViewResult differencesLeft, differencesRight;
+    morvex::ViewResult differencesLeft, differencesRight;
 };
 
 // Pools the frames as the two views of one pair are pooled: each view's

@@ -4,7 +4,7 @@
 // two switches come from the command line, and the image size is the left
 // view's. The driver writes them before any map is computed.
 
-#include "core/settings.h"
+#include "metric/settings.h"
 
 extern bool g_showMaps;    // show the intermediate maps in windows
 extern bool g_printPhases; // print phase banners and phase times

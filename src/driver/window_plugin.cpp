@@ -1,6 +1,6 @@
 #include "driver/window_plugin.h"
 
-#include "driver/plugin_loader.h"
+#include "readers/plugin_loader.h"
 #include "plugins/plugin_api.h"
 
 void loadWindowPlugin()

@@ -1,6 +1,6 @@
 #include "metric/edge_strength.h"
 
-#include "core/settings.h"
+#include "metric/settings.h"
 #include "metric/error_terms.h"
 #include "metric/vector_code.h"
 

@@ -1,7 +1,5 @@
 #include "metric/evaluate_view.h"
 
-#include "core/depth_to_disparity.h"
-#include "core/image_size.h"
 #include "metric/depth_rows.h"
 #include "metric/disparity_differences.h"
 #include "metric/edge_strength.h"
@@ -195,11 +193,11 @@ ViewResult finishView(PhaseReport& phases, const cv::Mat& view, const RowReader&
 } // namespace
 
 ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
-                             const morvex::Camera& camera, char side, const ViewOptions& options)
+                             const DepthConversion& conversion, const ViewOptions& options)
 {
     PhaseReport phases(options.phaseLines);
     phases.begin("Preparation");
-    const std::array<float, 256> disparity = morvex::disparityTable(camera, side);
+    const std::array<float, 256>& disparity = conversion.disparity;
     std::array<int32_t, 256> truncated;
     for (int v = 0; v < 256; ++v)
         truncated[v] = static_cast<int32_t>(truncateDisparity(disparity[v]));
@@ -207,12 +205,11 @@ ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const c
     const ValueRange rangeB = depthMagnitudeRange(depthB, disparity);
     const std::array<float, 256> magnitudeA = normalizedMagnitudes(disparity, rangeA);
     const std::array<float, 256> magnitudeB = normalizedMagnitudes(disparity, rangeB);
-    const morvex::DisparityMapping mapping = morvex::disparityMapping(camera, side);
     const DepthDisparities disparities{depthA,
                                        depthB,
                                        disparity.data(),
-                                       static_cast<float>(mapping.scale),
-                                       static_cast<float>(mapping.offset),
+                                       static_cast<float>(conversion.scale),
+                                       static_cast<float>(conversion.offset),
                                        truncated.data(),
                                        magnitudeA.data(),
                                        magnitudeB.data(),

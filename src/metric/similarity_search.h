@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/settings.h"
+#include "metric/settings.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "metric/view_pass.h"
 
-#include "core/settings.h"
+#include "metric/settings.h"
 #include "metric/depth_rows.h"
 #include "metric/error_terms.h"
 #include "metric/similarity_search.h"

@@ -41,8 +41,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    if (readCameraParameters(paths[6]) != 9) {
-        std::cerr << "morvex-reference: " << paths[6] << ": cannot read nine numbers" << std::endl;
+    try {
+        readCameraParameters(paths[6]);
+    } catch (const std::exception& e) {
+        std::cerr << "morvex-reference: " << e.what() << std::endl;
         return 1;
     }
     cv::Mat viewLeft = cv::imread(paths[0], 0);

@@ -1,7 +1,7 @@
 // The sample scene generator writes its sequences as the tool reads them:
 // each frame of the moving scene in turn from the first one asked for, with
 // neutral chroma.
-#include "driver/frame_source.h"
+#include "readers/frame_source.h"
 #include "tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ TEST(SampleScene, YuvSequencesHoldEachFramesLumaThenNeutralChroma)
     const std::size_t luma = 33 * 17, frame = luma + 2 * 17 * 9;
     for (int i = 0; i < 6; ++i) {
         const std::string path = dir + "/" + names[i] + ".yuv", bytes = readFile(path);
-        const auto source = FrameSource::open(path, i, {33, 17, "420"});
+        const auto source = FrameSource::open(path, static_cast<morvex::Input>(i), {33, 17, "420"});
         ASSERT_EQ(source->frameCount(), 3) << names[i];
         for (int f = 0; f < 3; ++f) {
             const SampleScene s = makeSampleScene({33, 17, 5, 1 + f});

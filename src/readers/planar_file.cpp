@@ -1,4 +1,4 @@
-#include "driver/frame_source_kinds.h"
+#include "readers/frame_source_kinds.h"
 
 #include <cerrno>
 #include <cstring>
@@ -31,9 +31,9 @@ std::string formatLabel(const std::string& format)
     return format;
 }
 
-PlanarFile::PlanarFile(const std::string& path, int index) : path_(path), index_(index)
+PlanarFile::PlanarFile(const std::string& path, morvex::Input input) : path_(path), input_(input)
 {
-    checkReadableFile(path, index);
+    checkReadableFile(path, input);
     in_.open(path, std::ios::binary);
     if (!in_)
         fail(std::string("cannot be opened: ") + std::strerror(errno));

@@ -1,6 +1,6 @@
-#include "driver/png_reader.h"
+#include "readers/png_reader.h"
 
-#include "driver/exif_orientation.h"
+#include "readers/exif_orientation.h"
 
 #include <png.h>
 
@@ -193,6 +193,17 @@ void openDecoding(PngDecoding& d, const std::string& path)
 bool hasPngSignature(const unsigned char* bytes, std::size_t size)
 {
     return size >= 8 && png_sig_cmp(bytes, 0, 8) == 0;
+}
+
+bool isPngFile(const std::string& path)
+{
+    unsigned char head[8] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return hasPngSignature(head, got);
 }
 
 cv::Size pngImageSize(const std::string& path)

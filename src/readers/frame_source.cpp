@@ -1,7 +1,7 @@
-#include "driver/frame_source.h"
+#include "readers/frame_source.h"
 
-#include "driver/frame_source_kinds.h"
-#include "driver/inputs.h"
+#include "readers/frame_source_kinds.h"
+#include "readers/input_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,22 +19,22 @@ std::string lowerExtension(const std::string& path)
 
 } // namespace
 
-std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, int inputIndex, const SequenceFormat& format)
+std::unique_ptr<FrameSource> FrameSource::open(const std::string& path, morvex::Input input, const SequenceFormat& format)
 {
     if (path.find('%') != std::string::npos)
-        return openImagePattern(path, inputIndex, format.firstFrame);
+        return openImagePattern(path, input, format.firstFrame);
     const std::string extension = lowerExtension(path);
     if (extension == ".yuv")
-        return openRawYuv(path, inputIndex, format);
+        return openRawYuv(path, input, format);
     if (extension == ".y4m")
-        return openY4m(path, inputIndex);
-    return openImageFile(path, inputIndex);
+        return openY4m(path, input);
+    return openImageFile(path, input);
 }
 
-void failNoSuchFrame(const std::string& path, int index, long long frame, long long count)
+void failNoSuchFrame(const std::string& path, morvex::Input input, long long frame, long long count)
 {
     const std::string holds = count == 1 ? "it holds 1 frame (frame 0)"
                                          : "it holds " + std::to_string(count) + " frames (0 to " +
                                                std::to_string(count - 1) + ")";
-    failInput(path, index, "has no frame " + std::to_string(frame) + "; " + holds);
+    failInput(path, input, "has no frame " + std::to_string(frame) + "; " + holds);
 }

@@ -1,8 +1,8 @@
 // Frames from image files: one image standing for every frame, or a numbered
 // series of images named by a printf-style pattern.
 
-#include "driver/frame_source_kinds.h"
-#include "driver/inputs.h"
+#include "readers/frame_source_kinds.h"
+#include "readers/image_file.h"
 
 #include <filesystem>
 
@@ -10,10 +10,10 @@ namespace {
 
 class SingleImageSource final : public FrameSource {
 public:
-    SingleImageSource(const std::string& path, int index) : path_(path), index_(index)
+    SingleImageSource(const std::string& path, morvex::Input input) : path_(path), input_(input)
     {
         bool deeper = false;
-        image_ = loadGreyImage(path, index, deeper);
+        image_ = loadGreyImage(path, input, deeper);
         noteDepth(deeper, image_);
     }
 
@@ -24,13 +24,13 @@ public:
     cv::Mat readFrame(long long k) override
     {
         if (k < 0)
-            failInput(path_, index_, "has no frame " + std::to_string(k));
+            failInput(path_, input_, "has no frame " + std::to_string(k));
         return image_.clone();
     }
 
 private:
     std::string path_;
-    int index_;
+    morvex::Input input_;
     cv::Mat image_;
 };
 
@@ -38,7 +38,7 @@ private:
 // for a literal %.
 class FramePattern {
 public:
-    FramePattern(const std::string& pattern, int index)
+    FramePattern(const std::string& pattern, morvex::Input input)
     {
         bool found = false;
         for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -54,17 +54,17 @@ public:
             const std::size_t end = conversionEnd(pattern, i);
             const std::string conversion = pattern.substr(i, end - i);
             if (!parseConversion(conversion))
-                failInput(pattern, index, "is a frame file pattern whose conversion '" + conversion +
+                failInput(pattern, input, "is a frame file pattern whose conversion '" + conversion +
                                               "' is not a frame number; use one %d, %04d or the like (%% for a "
                                               "literal %)");
             if (found)
-                failInput(pattern, index, "is a frame file pattern with more than one conversion; use exactly one "
+                failInput(pattern, input, "is a frame file pattern with more than one conversion; use exactly one "
                                           "%d, %04d or the like (%% for a literal %)");
             found = true;
             i = end - 1;
         }
         if (!found)
-            failInput(pattern, index, "is a frame file pattern without a frame number; use one %d, %04d or the like "
+            failInput(pattern, input, "is a frame file pattern without a frame number; use one %d, %04d or the like "
                                       "(%% for a literal %)");
     }
 
@@ -116,16 +116,16 @@ bool fileExists(const std::string& path)
 
 class ImagePatternSource final : public FrameSource {
 public:
-    ImagePatternSource(const std::string& pattern, int index, long long firstFrame)
-        : text_(pattern), index_(index), pattern_(pattern, index), first_(firstFrame)
+    ImagePatternSource(const std::string& pattern, morvex::Input input, long long firstFrame)
+        : text_(pattern), input_(input), pattern_(pattern, input), first_(firstFrame)
     {
         if (first_ < 0)
-            failInput(text_, index_, "cannot start at frame " + std::to_string(first_));
+            failInput(text_, input_, "cannot start at frame " + std::to_string(first_));
         end_ = first_;
         while (fileExists(pattern_.fileFor(end_)))
             ++end_;
         if (end_ == first_)
-            failInput(text_, index_, "holds no frames from " + std::to_string(first_) + " on: " +
+            failInput(text_, input_, "holds no frames from " + std::to_string(first_) + " on: " +
                                          pattern_.fileFor(first_) + " does not exist");
         size_ = readFrame(first_).size();
     }
@@ -140,12 +140,12 @@ public:
         if (k < 0 || k >= end_ || !fileExists(file))
             failMissing(k);
         bool deeper = false;
-        cv::Mat image = loadGreyImage(file, index_, deeper);
+        cv::Mat image = loadGreyImage(file, input_, deeper);
         noteDepth(deeper, image);
         if (!size_.empty() && image.size() != size_)
-            failInput(file, index_, "is " + sizeText(image.cols, image.rows) + " but frame " +
+            failInput(file, input_, "is " + morvex::sizeText(image.cols, image.rows) + " but frame " +
                                         std::to_string(first_) + " of " + text_ + " is " +
-                                        sizeText(size_.width, size_.height));
+                                        morvex::sizeText(size_.width, size_.height));
         return image;
     }
 
@@ -165,11 +165,11 @@ private:
             problem += "; the pattern holds " + std::to_string(count) + " frames, numbers " +
                        std::to_string(first_) + " to " + std::to_string(end_ - 1) + " (" + firstFile + " to " +
                        lastFile + ")";
-        failInput(text_, index_, problem);
+        failInput(text_, input_, problem);
     }
 
     std::string text_;
-    int index_;
+    morvex::Input input_;
     FramePattern pattern_;
     long long first_;
     long long end_ = 0;
@@ -178,12 +178,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<FrameSource> openImageFile(const std::string& path, int index)
+std::unique_ptr<FrameSource> openImageFile(const std::string& path, morvex::Input input)
 {
-    return std::make_unique<SingleImageSource>(path, index);
+    return std::make_unique<SingleImageSource>(path, input);
 }
 
-std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, int index, long long firstFrame)
+std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, morvex::Input input, long long firstFrame)
 {
-    return std::make_unique<ImagePatternSource>(pattern, index, firstFrame);
+    return std::make_unique<ImagePatternSource>(pattern, input, firstFrame);
 }

@@ -3,17 +3,17 @@
 // The kinds of frame source, of which FrameSource::open picks one by the
 // path, and what they share. Internal to the frame source files.
 
-#include "driver/frame_source.h"
-#include "driver/inputs.h"
+#include "readers/frame_source.h"
+#include "readers/input_files.h"
 
 #include <fstream>
 #include <memory>
 #include <string>
 
-std::unique_ptr<FrameSource> openImageFile(const std::string& path, int index);
-std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, int index, long long firstFrame);
-std::unique_ptr<FrameSource> openRawYuv(const std::string& path, int index, const SequenceFormat& format);
-std::unique_ptr<FrameSource> openY4m(const std::string& path, int index);
+std::unique_ptr<FrameSource> openImageFile(const std::string& path, morvex::Input input);
+std::unique_ptr<FrameSource> openImagePattern(const std::string& pattern, morvex::Input input, long long firstFrame);
+std::unique_ptr<FrameSource> openRawYuv(const std::string& path, morvex::Input input, const SequenceFormat& format);
+std::unique_ptr<FrameSource> openY4m(const std::string& path, morvex::Input input);
 
 // Bytes of the chroma planes of one frame, or -1 for an unknown format.
 // Formats: 400, 420, 422, 444, and for Y4M also 411 and 444alpha.
@@ -30,7 +30,7 @@ constexpr long long kMaxSide = 1 << 20;
 class PlanarFile {
 public:
     // Checks that the file exists, is not a directory and can be opened.
-    PlanarFile(const std::string& path, int index);
+    PlanarFile(const std::string& path, morvex::Input input);
 
     long long byteSize() const { return byteSize_; }
     std::ifstream& stream() { return in_; }
@@ -38,14 +38,14 @@ public:
     // The luma plane of `frame` (for messages), which starts at `offset`.
     cv::Mat readLuma(long long offset, cv::Size size, long long frame);
 
-    [[noreturn]] void fail(const std::string& problem) const { failInput(path_, index_, problem); }
+    [[noreturn]] void fail(const std::string& problem) const { failInput(path_, input_, problem); }
 
 private:
     std::string path_;
-    int index_;
+    morvex::Input input_;
     long long byteSize_ = 0;
     std::ifstream in_;
 };
 
 // The message for a frame number outside 0 .. count-1 of a video.
-[[noreturn]] void failNoSuchFrame(const std::string& path, int index, long long frame, long long count);
+[[noreturn]] void failNoSuchFrame(const std::string& path, morvex::Input input, long long frame, long long count);

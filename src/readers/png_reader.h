@@ -9,6 +9,9 @@
 // Whether bytes start with the signature that every PNG file starts with.
 bool hasPngSignature(const unsigned char* bytes, std::size_t size);
 
+// Whether the file starts as a PNG file does, whatever its name.
+bool isPngFile(const std::string& path);
+
 // A PNG file that cannot be decoded: the decoder's message, and whether the
 // file ended before its PNG data did.
 struct PngError : std::runtime_error {

@@ -1,7 +1,7 @@
 // YUV4MPEG2 (.y4m): a header line "YUV4MPEG2 W.. H.. C.. ..." then frames,
 // each a "FRAME ..." line followed by the planes, luma first.
 
-#include "driver/frame_source_kinds.h"
+#include "readers/frame_source_kinds.h"
 
 #include <algorithm>
 #include <cctype>
@@ -110,7 +110,7 @@ Y4mHeader parseHeader(const PlanarFile& file, const std::string& line)
 
 class Y4mSource final : public FrameSource {
 public:
-    Y4mSource(const std::string& path, int index) : path_(path), index_(index), file_(path, index)
+    Y4mSource(const std::string& path, morvex::Input input) : path_(path), input_(input), file_(path, input)
     {
         const Line line = readLine(file_.stream(), 0);
         if (!startsWithWord(line.text, "YUV4MPEG2"))
@@ -131,7 +131,7 @@ public:
     cv::Mat readFrame(long long k) override
     {
         if (k < 0 || k >= frameCount())
-            failNoSuchFrame(path_, index_, k, frameCount());
+            failNoSuchFrame(path_, input_, k, frameCount());
         return file_.readLuma(planeOffsets_[static_cast<std::size_t>(k)], size_, k);
     }
 
@@ -153,7 +153,7 @@ private:
             const long long planes = offset + static_cast<long long>(line.text.size()) + 1;
             if (end - planes < frameBytes_)
                 file_.fail(frame + " is truncated: it needs " + std::to_string(frameBytes_) + " bytes of " +
-                           sizeText(size_.width, size_.height) + " planes but only " +
+                           morvex::sizeText(size_.width, size_.height) + " planes but only " +
                            std::to_string(end - planes) + " remain");
             planeOffsets_.push_back(planes);
             offset = planes + frameBytes_;
@@ -163,7 +163,7 @@ private:
     }
 
     std::string path_;
-    int index_;
+    morvex::Input input_;
     PlanarFile file_;
     cv::Size size_;
     long long frameBytes_ = 0;
@@ -172,7 +172,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<FrameSource> openY4m(const std::string& path, int index)
+std::unique_ptr<FrameSource> openY4m(const std::string& path, morvex::Input input)
 {
-    return std::make_unique<Y4mSource>(path, index);
+    return std::make_unique<Y4mSource>(path, input);
 }

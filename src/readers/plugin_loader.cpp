@@ -1,4 +1,4 @@
-#include "driver/plugin_loader.h"
+#include "readers/plugin_loader.h"
 
 #include <dlfcn.h>
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <morvex/morvex.h>
 #include <opencv2/core.hpp>
 
 #include <atomic>
@@ -23,8 +24,8 @@ struct SequenceFormat {
 // their luma plane. Frames are read on demand, one at a time.
 class FrameSource {
 public:
-    // Throws InputError naming the file, its role and what is wrong.
-    static std::unique_ptr<FrameSource> open(const std::string& path, int inputIndex, const SequenceFormat& format);
+    // Throws morvex::Error naming the file, its role and what is wrong.
+    static std::unique_ptr<FrameSource> open(const std::string& path, morvex::Input input, const SequenceFormat& format);
 
     virtual ~FrameSource() = default;
 
@@ -36,7 +37,7 @@ public:
     // found from firstFrame on. -1 for a single image (any frame).
     virtual long long frameCount() const = 0;
 
-    // Throws InputError (naming the input and the frames it holds) when frame
+    // Throws morvex::Error (naming the input and the frames it holds) when frame
     // k does not exist or cannot be read. Not to be called from two threads
     // at once on the same source.
     virtual cv::Mat readFrame(long long k) = 0;

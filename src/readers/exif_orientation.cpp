@@ -1,4 +1,4 @@
-#include "driver/exif_orientation.h"
+#include "readers/exif_orientation.h"
 
 #include <cstdint>
 
