@@ -31,6 +31,9 @@ class CMakeBuild(build_ext):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(os.path.join(build, "python", "morvex", "_native" + sysconfig.get_config_var("EXT_SUFFIX")),
                         target)
+        # The readers load the image codecs plugin from beside the module.
+        shutil.copyfile(os.path.join(build, "python", "morvex", "morvex_image_codecs.so"),
+                        os.path.join(os.path.dirname(target), "morvex_image_codecs.so"))
 
 
 setup(

@@ -1,5 +1,6 @@
 #include "camera_argument.h"
 
+#include "input_error.h"
 #include "numpy_images.h"
 
 #include <pybind11/stl/filesystem.h>
@@ -18,17 +19,12 @@ const std::array<CameraField, 9> kCameraFields = {{
     {"position_right", &morvex::Camera::cameraPosRight},
 }};
 
-std::string argumentMessage(const std::string& name, morvex::Input input, const std::string& problem)
-{
-    return name + " (" + morvex::inputRole(input) + "): " + problem;
-}
-
 morvex::Camera cameraFromValues(const std::vector<float>& values, const std::string& label)
 {
     try {
         return morvex::Camera::fromValues(values);
     } catch (const morvex::Error& e) {
-        throw py::value_error(argumentMessage(label, morvex::Input::CameraFile, e.problem()));
+        throwArgumentError(label, morvex::Input::CameraFile, e.problem());
     }
 }
 

@@ -24,5 +24,3 @@ morvex::Camera cameraFromValues(const std::vector<float>& values, const std::str
 // path-like), or a sequence of the nine numbers.
 morvex::Camera cameraArgument(pybind11::handle argument);
 
-// "NAME (ROLE): PROBLEM" for an input given as an argument named NAME.
-std::string argumentMessage(const std::string& name, morvex::Input input, const std::string& problem);

@@ -2,6 +2,8 @@
 // number as the command line's for the same images.
 
 #include "camera_argument.h"
+#include "input_error.h"
+#include "reading.h"
 #include "scoring.h"
 
 #include <pybind11/pybind11.h>
@@ -116,23 +118,31 @@ void bindFunctions(py::module_& m)
     m.def(
         "score",
         [](py::handle left, py::handle right, py::handle depthLeftA, py::handle depthRightA, py::handle depthLeftB,
-           py::handle depthRightB, py::handle camera) {
-            return scoreArrays({left, right, depthLeftA, depthRightA, depthLeftB, depthRightB}, camera);
+           py::handle depthRightB, py::handle camera, bool maps) {
+            return scoreArrays({left, right, depthLeftA, depthRightA, depthLeftB, depthRightB}, camera, maps);
         },
         py::arg("left"), py::arg("right"), py::arg("depth_left_a"), py::arg("depth_right_a"), py::arg("depth_left_b"),
-        py::arg("depth_right_b"), py::arg("camera"),
+        py::arg("depth_right_b"), py::arg("camera"), py::arg("maps") = false,
         R"(Scores depth maps of a stereo pair: the six images as 2-D uint8 arrays of one
 size (at least 8x8; a depth map may also have three or four equal colour
 channels), the camera as a morvex.Camera, the path of a camera file
-or the nine numbers. Returns a morvex.Result. Raises ValueError or TypeError
-for input the command line would refuse, with its message, and warns
-(UserWarning) where the command line warns.)");
+or the nine numbers. Returns a morvex.Result; with maps=True each view's maps
+are kept (for morvex.error_heatmap). Raises morvex.InputError (a ValueError)
+for input the command line would refuse, with its message, TypeError or
+ValueError for arguments of the wrong kind, and warns (UserWarning) where the
+command line warns.)");
     m.def("evaluate_view", &evaluateViewArrays, py::arg("view"), py::arg("disp_a"), py::arg("disp_b"),
           py::arg("maps") = false,
           R"(The metric of one view from float32 arrays of one size: the view's grey values
 0..255 and its whole-pixel disparities of sets A and B. Returns a
 morvex.ViewResult; its error is nan when no pixel could be compared
 (counted_pixels 0). With maps=True its maps hold the error, weight and mark maps.)");
+    m.def("error_heatmap", &errorHeatmapArray, py::arg("view"), py::arg("maps"), py::arg("top") = morvex::kHeatmapTop,
+          R"(A view's heat map, as --save-maps writes it: the view (2-D uint8) in grey with
+its weighted error in colour and a labelled colour bar below, from the maps of
+its morvex.ViewResult scored with maps=True. `top` is the error given the top
+colour (default 1/16, the same for every image; 0 takes the 95th percentile
+of this view's errors). Returns an RGB uint8 array (rows, columns, 3).)");
     m.def("combine_view_errors", &morvex::combineViewErrors, py::arg("error_left"), py::arg("error_right"),
           R"(The score from two view errors, in 32-bit float arithmetic as the command line
 forms it, also from the mean errors of a sequence's frames.)");
@@ -153,15 +163,9 @@ PYBIND11_MODULE(_native, m)
 {
     m.doc() = "The score of depth maps of a stereo pair, on numpy arrays.";
     m.attr("__version__") = morvex::version();
-    py::register_exception_translator([](std::exception_ptr error) {
-        try {
-            if (error)
-                std::rethrow_exception(error);
-        } catch (const morvex::Error& e) {
-            PyErr_SetString(PyExc_ValueError, e.what());
-        }
-    });
+    bindInputError(m);
     bindCamera(m);
     bindResults(m);
     bindFunctions(m);
+    bindReading(m);
 }

@@ -60,6 +60,18 @@ ArrayImage floatMapArgument(py::handle argument, const std::string& label)
     return arrayImage<float>(argument, label, CV_32F, "views and disparity maps must be float32");
 }
 
+py::array_t<uint8_t> imageArray(const cv::Mat& image)
+{
+    auto* owner = new cv::Mat(image);
+    py::capsule release(owner, [](void* mat) { delete static_cast<cv::Mat*>(mat); });
+    const auto rowStep = static_cast<py::ssize_t>(owner->step[0]);
+    const auto channels = static_cast<py::ssize_t>(owner->channels());
+    if (channels == 1)
+        return py::array_t<uint8_t>({owner->rows, owner->cols}, {rowStep, py::ssize_t(1)}, owner->data, release);
+    return py::array_t<uint8_t>({py::ssize_t(owner->rows), py::ssize_t(owner->cols), channels},
+                                {rowStep, channels, py::ssize_t(1)}, owner->data, release);
+}
+
 py::array_t<float> floatMapArray(const cv::Mat& map)
 {
     auto* owner = new cv::Mat(map);

@@ -30,3 +30,7 @@ std::string typeName(pybind11::handle argument);
 
 // A float map as a numpy array that shares its pixels and keeps them alive.
 pybind11::array_t<float> floatMapArray(const cv::Mat& map);
+
+// An 8-bit image (one channel, or three as rows, columns, channels) as a
+// numpy array that shares its pixels and keeps them alive.
+pybind11::array_t<uint8_t> imageArray(const cv::Mat& image);

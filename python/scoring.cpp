@@ -1,9 +1,13 @@
 #include "scoring.h"
 
 #include "camera_argument.h"
+#include "input_error.h"
 #include "numpy_images.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <algorithm>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -28,7 +32,7 @@ py::dict viewMaps(const morvex::ViewMaps& m)
 // A depth map saved as colour, its red, green and blue equal (as many tools
 // save grey), as its first channel; a colour-mapped one is refused, as the
 // command line refuses it.
-py::object greyDepthMap(py::handle argument, const std::string& label)
+py::object greyDepthMap(py::handle argument, int index)
 {
     if (!py::isinstance<py::array_t<uint8_t>>(argument))
         return py::reinterpret_borrow<py::object>(argument);
@@ -38,15 +42,29 @@ py::object greyDepthMap(py::handle argument, const std::string& label)
     const auto channel = [&](int k) { return array[py::make_tuple(py::ellipsis(), k)]; };
     const py::object equal = py::module_::import("numpy").attr("array_equal");
     if (!equal(channel(0), channel(1)).cast<bool>() || !equal(channel(0), channel(2)).cast<bool>())
-        throw py::value_error(label + ": is a colour image whose red, green and blue differ (a colour-mapped "
-                                      "picture?); a depth map must be grey: one channel, or three or four whose "
-                                      "colours are equal in every pixel");
+        throwArgumentError(kArgumentNames[index], static_cast<morvex::Input>(index),
+                           "is a colour image whose red, green and blue differ (a colour-mapped picture?); a depth "
+                           "map must be grey: one channel, or three or four whose colours are equal in every pixel");
     return channel(0);
 }
 
 } // namespace
 
-PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camera)
+PairOutput pairOutput(morvex::PairResult& result, bool keepMaps)
+{
+    if (!result.warning().empty())
+        if (PyErr_WarnEx(PyExc_UserWarning, result.warning().c_str(), 1) != 0)
+            throw py::error_already_set(); // warnings turned into errors
+    PairOutput output{result.score, {result.left}, {result.right}};
+    for (ViewOutput* view : {&output.left, &output.right}) {
+        if (keepMaps)
+            view->maps = viewMaps(view->result.maps);
+        view->result.maps = {};
+    }
+    return output;
+}
+
+PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camera, bool keepMaps)
 {
     // The camera first, as the command line reads its camera file first.
     const morvex::Camera cameraValues = cameraArgument(camera);
@@ -55,12 +73,13 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
     for (int i = 0; i < 6; ++i) {
         const std::string label =
             std::string(kArgumentNames[i]) + " (" + morvex::inputRole(static_cast<morvex::Input>(i)) + ")";
-        arrays[i] = greyImageArgument(i >= 2 ? greyDepthMap(images[i], label) : images[i], label);
+        arrays[i] = greyImageArgument(i >= 2 ? greyDepthMap(images[i], i) : images[i], label);
     }
     const morvex::PairImages pair{arrays[0].mat, arrays[1].mat, arrays[2].mat,
                                   arrays[3].mat, arrays[4].mat, arrays[5].mat};
     morvex::PairOptions options;
     options.view.disparityErrors = true; // Python's results carry them
+    options.view.keepMaps = keepMaps;
     morvex::PairResult result;
     try {
         py::gil_scoped_release unlocked;
@@ -68,12 +87,40 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
     } catch (const morvex::Error& e) {
         if (e.input() == morvex::Input::None)
             throw;
-        throw py::value_error(argumentMessage(kArgumentNames[static_cast<int>(e.input())], e.input(), e.problem()));
+        throwArgumentError(kArgumentNames[static_cast<int>(e.input())], e.input(), e.problem());
     }
-    if (!result.warning().empty())
-        if (PyErr_WarnEx(PyExc_UserWarning, result.warning().c_str(), 1) != 0)
-            throw py::error_already_set(); // warnings turned into errors
-    return {result.score, {result.left}, {result.right}};
+    return pairOutput(result, keepMaps);
+}
+
+py::array_t<uint8_t> errorHeatmapArray(py::handle view, py::handle maps, float top)
+{
+    const ArrayImage image = greyImageArgument(view, "view");
+    if (!py::isinstance<py::dict>(maps))
+        throw py::type_error("maps: is a " + typeName(maps) + "; give the maps dict of a result scored with maps=True");
+    const auto dict = py::reinterpret_borrow<py::dict>(maps);
+    std::vector<ArrayImage> held;
+    morvex::ViewMaps viewMaps;
+    const std::pair<const char*, cv::Mat*> names[] = {
+        {"matSelfSim", &viewMaps.matSelfSim},         {"matInvadSim", &viewMaps.matInvadSim},
+        {"matSelfWeight", &viewMaps.matSelfWeight},   {"matInvadWeight", &viewMaps.matInvadWeight},
+        {"matValidSelf", &viewMaps.matValidSelf},     {"matValidInvad", &viewMaps.matValidInvad}};
+    for (const auto& [name, mat] : names) {
+        if (!dict.contains(name))
+            throw py::value_error(std::string("maps: lacks ") + name + "; give the maps dict of a result scored "
+                                                                         "with maps=True");
+        held.push_back(floatMapArgument(dict[name], std::string("maps['") + name + "']"));
+        *mat = held.back().mat;
+        if (mat->size() != image.mat.size())
+            throw py::value_error(std::string("maps['") + name + "']: " +
+                                  morvex::imageSizeProblem(mat->size(), image.mat.size(), "the view"));
+    }
+    cv::Mat heatmap;
+    {
+        py::gil_scoped_release unlocked;
+        heatmap = morvex::errorHeatmap(image.mat, viewMaps, top);
+        cv::cvtColor(heatmap, heatmap, cv::COLOR_BGR2RGB);
+    }
+    return imageArray(heatmap);
 }
 
 ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle dispB, bool keepMaps)
@@ -84,7 +131,7 @@ ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle disp
     for (int i = 0; i < 3; ++i) {
         const std::string problem = morvex::imageSizeProblem(maps[i].mat.size(), maps[0].mat.size(), "the view");
         if (!problem.empty())
-            throw py::value_error(std::string(names[i]) + ": " + problem);
+            throwInputError(std::string(names[i]) + ": " + problem, morvex::Input::None, "", problem);
     }
 
     morvex::ViewOptions options;

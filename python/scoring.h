@@ -24,8 +24,17 @@ struct PairOutput {
 };
 
 // The score of a pair from its six 8-bit images (left, right, depth maps of
-// the left and right view of set A, then of set B) and a camera argument.
-PairOutput scoreArrays(const std::array<pybind11::handle, 6>& images, pybind11::handle camera);
+// the left and right view of set A, then of set B) and a camera argument;
+// with keepMaps, each view's maps.
+PairOutput scoreArrays(const std::array<pybind11::handle, 6>& images, pybind11::handle camera, bool keepMaps);
+
+// A pair's result as Python sees it; warns (UserWarning) where the command
+// line warns. With keepMaps, the views' maps become dicts of arrays.
+PairOutput pairOutput(morvex::PairResult& result, bool keepMaps);
+
+// The heat map of a view (2-D uint8) from the maps dict of its result, as an
+// RGB array (rows, columns, 3), the colour bar below.
+pybind11::array_t<uint8_t> errorHeatmapArray(pybind11::handle view, pybind11::handle maps, float top);
 
 // evaluateView on float32 maps; with keepMaps, the six maps it pools.
 ViewOutput evaluateViewArrays(pybind11::handle view, pybind11::handle dispA, pybind11::handle dispB, bool keepMaps);

@@ -33,18 +33,21 @@ enum class Input { LeftView, RightView, DepthLeftA, DepthRightA, DepthLeftB, Dep
 const char* inputRole(Input input);
 
 // Input that cannot be scored. problem() says what is wrong ("is 320x200 but
-// the left view is 320x240"), input() which input it is about; what() is the
-// whole message: "PATH (ROLE): PROBLEM" where the path is known (a camera
-// file), "ROLE: PROBLEM" otherwise, and the problem alone for Input::None.
+// the left view is 320x240"), input() which input it is about and path() its
+// file, where known; what() is the whole message: "PATH (ROLE): PROBLEM"
+// where the path is known, "ROLE: PROBLEM" otherwise, and the problem alone
+// for Input::None.
 class Error : public std::runtime_error {
 public:
     Error(Input input, const std::string& problem, const std::string& path = std::string());
     Input input() const { return input_; }
     const std::string& problem() const { return problem_; }
+    const std::string& path() const { return path_; }
 
 private:
     Input input_;
     std::string problem_;
+    std::string path_;
 };
 
 // The camera values of a stereo pair: the nine numbers of a camera file, in

@@ -1,16 +1,16 @@
-"""The dataset file: sequences (views, set A, camera, raw video size) and
-methods (a set B per sequence, from path templates), checked as a whole
-before anything is scored."""
+"""The dataset file: sequences (views, set A, camera, raw video size, first
+frame) and methods (a set B per sequence, from path templates), checked as a
+whole before anything is scored. Inputs are opened by the command line's
+readers, so they are refused where the command line refuses them."""
 
 import dataclasses
 import os
+import string
 import tomllib
 
-from .frames import InputError, Video, is_pattern, pattern_path
-
-SEQUENCE_KEYS = ("left", "right", "depth_left", "depth_right", "camera", "size", "yuv_format")
+SEQUENCE_KEYS = ("left", "right", "depth_left", "depth_right", "camera", "size", "yuv_format", "first")
 METHOD_KEYS = ("depth_left", "depth_right")
-YUV_FORMATS = ("420", "400", "422", "444")
+ROLES = {"left": "left", "right": "right", "depth_left": "depth_left_a", "depth_right": "depth_right_a"}
 
 
 class DatasetError(Exception):
@@ -23,6 +23,7 @@ class Sequence:
     inputs: dict          # left, right, depth_left, depth_right, camera: absolute paths
     size: tuple           # (width, height) of raw .yuv inputs, or None
     yuv_format: str
+    first: int            # the first frame scored, as --first
     frames: int
     camera: list          # the nine camera values
 
@@ -46,8 +47,14 @@ class Dataset:
                 for key, template in self.methods[method].templates.items()}
 
 
-def _exists(path):
-    return os.path.isfile(pattern_path(path, 0) if is_pattern(path) else path)
+def one_line(text):
+    """Control characters shown as '?', as the command line shows them, so that a message stays one line."""
+    return "".join("?" if ord(ch) < 32 or ord(ch) == 127 else ch for ch in str(text))
+
+
+def is_pattern(path):
+    """Whether a path is a printf-style pattern of numbered files (the command line's test: it holds a %)."""
+    return "%" in str(path)
 
 
 def _table(data, key, fail):
@@ -64,11 +71,55 @@ def _check_keys(entry, allowed, required, where, fail):
     for key, value in entry.items():
         if key not in allowed:
             fail(where, f"unknown key '{key}'; the keys are {', '.join(allowed)}")
-        if not isinstance(value, str):
+        if key == "first":
+            if not isinstance(value, int) or isinstance(value, bool) or value < 0:
+                fail(f"{where}.{key}", f"is {value!r}; give the first frame as a whole number, 0 or more")
+        elif not isinstance(value, str):
             fail(f"{where}.{key}", f"is {value!r}; give a string")
     for key in required:
         if key not in entry:
             fail(where, f"lacks '{key}'")
+
+
+def _check_template(template, fail, where):
+    """A path template may hold {method} and {sequence}, as they are, and nothing else in braces."""
+    try:
+        fields = list(string.Formatter().parse(template))
+    except ValueError as error:
+        fail(where, f"'{template}' is not a template of {{method}} and {{sequence}}: {error}")
+    for _, field, spec, conversion in fields:
+        if field is not None and (field not in ("method", "sequence") or spec or conversion):
+            fail(where, f"'{template}' is not a template of {{method}} and {{sequence}}: "
+                        f"'{{{field}{'!' + conversion if conversion else ''}{':' + spec if spec else ''}}}' "
+                        "is not one of them")
+
+
+def _read(path, fail):
+    try:
+        with open(path, "rb") as file:
+            return tomllib.load(file)
+    except FileNotFoundError:
+        fail("", "no such file")
+    except IsADirectoryError:
+        fail("", "is a directory, not a file")
+    except OSError as error:
+        fail("", f"cannot be read: {error.strerror}")
+    except UnicodeDecodeError as error:
+        fail("", f"is not valid TOML: it is not UTF-8 text (byte {error.start})")
+    except RecursionError:
+        fail("", "is not valid TOML: it nests too deeply")
+    except tomllib.TOMLDecodeError as error:
+        fail("", f"is not valid TOML: {error}")
+
+
+def _size(text, fail, where):
+    try:
+        size = tuple(int(side) for side in text.lower().split("x"))
+        if len(size) == 2 and min(size) > 0 and all(side.isdigit() for side in text.lower().split("x")):
+            return size
+    except ValueError:
+        pass
+    fail(where, f"is '{text}'; give WIDTHxHEIGHT, such as 640x480")
 
 
 def load(path):
@@ -79,17 +130,9 @@ def load(path):
     shown = os.path.relpath(path) if not os.path.relpath(path).startswith("..") else path
 
     def fail(entry, problem):
-        raise DatasetError(f"{shown}: {entry}: {problem}" if entry else f"{shown}: {problem}")
+        raise DatasetError(one_line(f"{shown}: {entry}: {problem}" if entry else f"{shown}: {problem}"))
 
-    try:
-        with open(path, "rb") as file:
-            data = tomllib.load(file)
-    except FileNotFoundError:
-        fail("", "no such file")
-    except OSError as error:
-        fail("", f"cannot be read: {error.strerror}")
-    except tomllib.TOMLDecodeError as error:
-        fail("", f"is not valid TOML: {error}")
+    data = _read(path, fail)
     for key in data:
         if key not in ("defaults", "sequences", "methods"):
             fail(key, "unknown key; a dataset file has [defaults], [sequences.NAME] and [methods.NAME] tables")
@@ -103,25 +146,19 @@ def load(path):
     for name, entry in _table(data, "sequences", fail).items():
         where = f"sequences.{name}"
         _check_keys(entry, SEQUENCE_KEYS, (), where, fail)
-        entry = {**{key: value.replace("{sequence}", name) for key, value in defaults.items()}, **entry}
+        entry = {**{key: value.replace("{sequence}", name) if isinstance(value, str) else value
+                    for key, value in defaults.items()}, **entry}
         _check_keys(entry, SEQUENCE_KEYS, SEQUENCE_KEYS[:5], where, fail)
-        size = None
-        if "size" in entry:
-            try:
-                size = tuple(int(side) for side in entry["size"].lower().split("x"))
-                assert len(size) == 2 and min(size) > 0
-            except (ValueError, AssertionError):
-                fail(f"{where}.size", f"is '{entry['size']}'; give WIDTHxHEIGHT, such as 640x480")
-        fmt = entry.get("yuv_format", "420")
-        if fmt not in YUV_FORMATS:
-            fail(f"{where}.yuv_format", f"is '{fmt}'; give one of {', '.join(YUV_FORMATS)}")
+        size = _size(entry["size"], fail, f"{where}.size") if "size" in entry else None
+        fmt, first = entry.get("yuv_format", "420"), entry.get("first", 0)
         inputs = {key: os.path.join(folder, entry[key]) for key in SEQUENCE_KEYS[:5]}
         lengths = {}
-        for key in SEQUENCE_KEYS[:4]:
+        for key, role in ROLES.items():
             try:
-                lengths[key] = Video(inputs[key], size, fmt).count
-            except InputError as error:
+                opened = _native.open_input(inputs[key], role, size, fmt, first)
+            except _native.InputError as error:
                 fail(f"{where}.{key}", str(error))
+            lengths[key] = opened.frame_count - first if opened.is_video else None
         counts = {count for count in lengths.values() if count is not None}
         if len(counts) > 1:
             fail(where, "its inputs differ in length: " +
@@ -133,19 +170,30 @@ def load(path):
         values = [getattr(camera, field) for field in (
             "near_depth_left", "far_depth_left", "near_depth_right", "far_depth_right", "focal_length",
             "principal_point_left", "principal_point_right", "position_left", "position_right")]
-        sequences[name] = Sequence(name, inputs, size, fmt, counts.pop() if counts else 1, values)
+        sequences[name] = Sequence(name, inputs, size, fmt, first, counts.pop() if counts else 1, values)
 
     methods = {}
     for name, entry in _table(data, "methods", fail).items():
         where = f"methods.{name}"
         _check_keys(entry, METHOD_KEYS, METHOD_KEYS, where, fail)
         for key, template in entry.items():
-            try:
-                paths = [os.path.join(folder, template.format(method=name, sequence=s)) for s in sequences]
-            except (KeyError, IndexError, ValueError) as error:
-                fail(f"{where}.{key}", f"'{template}' is not a template of {{method}} and {{sequence}}: {error!r}")
-            if not any(_exists(p) for p in paths):
+            _check_template(template, fail, f"{where}.{key}")
+            paths = [os.path.join(folder, template.format(method=name, sequence=s)) for s in sequences]
+            role = "depth_left_b" if key == "depth_left" else "depth_right_b"
+            if not any(_exists(p, sequences[s], role) for p, s in zip(paths, sequences)):
                 fail(f"{where}.{key}", f"'{template}' matches no file (for sequence {next(iter(sequences))}: "
                      f"{os.path.relpath(paths[0])})")
         methods[name] = Method(name, dict(entry))
     return Dataset(path, sequences, methods)
+
+
+def _exists(path, sequence, role):
+    """Whether a path names a file, or a pattern the file of its first frame."""
+    if not is_pattern(path):
+        return os.path.isfile(path)
+    from . import _native
+
+    try:
+        return os.path.isfile(_native.pattern_file(path, sequence.first, role))
+    except _native.InputError:
+        return True  # not a pattern the readers take: the pairs fail with their message

@@ -1,73 +1,89 @@
-"""Where frames are scored: a local pool of processes, one per core, or the
-workers of an existing Dask distributed cluster. Both run score_frame, so
-their results are the same to the bit."""
+"""Where frames are scored: threads of this process, one per core, or the
+workers of an existing Dask distributed cluster. Both run score_frame, which
+reads and scores a frame in native code without holding the interpreter, so
+their results are the same to the bit, and the same as the command line's."""
 
 import concurrent.futures
-import multiprocessing
 import os
-
-from .frames import InputError, Video
+import threading
 
 ROLES = ("left", "right", "depth_left_a", "depth_right_a", "depth_left_b", "depth_right_b")
 FIELDS = ("score", "error", "counted_pixels", "disagreeing_pixels", "pixels", "differ_over_1", "differ_over_2",
           "abs_difference_sum")
 
-_videos = {}  # a worker's open inputs, kept between the frames it scores
+_pairs = {}  # a process's open pairs, kept between the frames it scores
+_opening = threading.Lock()
 
 
-def _video(path, size, fmt):
-    key = (path, size, fmt, os.stat(path).st_mtime_ns if os.path.exists(path) else None)
-    if key not in _videos:
-        if len(_videos) > 64:
-            _videos.clear()
-        _videos[key] = Video(path, size, fmt)
-    return _videos[key]
+class Pair:
+    """What identifies a pair's inputs: `key` changes with their files, and
+    the six paths are opened with size, yuv format, first frame and count."""
+
+    def __init__(self, key, paths, size, yuv_format, first, frames):
+        self.key, self.paths, self.size, self.yuv_format, self.first, self.frames = (
+            key, tuple(paths), size, yuv_format, first, frames)
 
 
-def score_frame(task):
-    """One frame of a pair: task is (paths of the six inputs, size, yuv
-    format, camera values, frame). Returns a dict of plain numbers, or
-    {"error": message} for input that cannot be scored."""
+def open_pair(pair):
+    """The pair's inputs, opened once per process; raises morvex.InputError."""
     from . import _native
 
-    paths, size, fmt, camera, k = task
+    with _opening:
+        opened = _pairs.get(pair.key)
+        if opened is None:
+            if len(_pairs) >= 64:
+                _pairs.clear()
+            opened = _native.PairInputs(list(pair.paths), pair.size, pair.yuv_format, pair.first,
+                                        pair.frames if any(_is_video(p) for p in pair.paths) else None)
+            _pairs[pair.key] = opened
+        return opened
+
+
+def _is_video(path):
+    lower = str(path).lower()
+    return lower.endswith((".yuv", ".y4m")) or "%" in lower
+
+
+def score_frame(pair, camera, k):
+    """Frame k of a pair. Returns a dict of plain numbers, or {"frame": k,
+    "error": message} with the command line's message for that frame."""
+    from . import _native
+
     try:
-        images = [_video(path, size, fmt).frame(k) for path in paths]
-        result = _native.score(*images, camera)
-    except InputError as error:
-        return {"error": f"frame {k}: {error}"}
-    except (ValueError, TypeError) as error:
-        message = str(error)
-        for role, path in zip(ROLES, paths):
-            if message.startswith(role + " ("):
-                message = path + message[len(role):]
-        return {"error": f"frame {k}: {message}"}
+        inputs = open_pair(pair)
+        result = inputs.score(k, camera)
+    except _native.InputError as error:
+        return {"frame": k, "error": f"frame {k}: {error}" if _is_sequence(pair) else str(error)}
     frame = {"frame": k, "score": float(result.score)}
     for side in ("left", "right"):
         view = getattr(result, side)
         for field in FIELDS[1:]:
             frame[f"{field}_{side}"] = getattr(view, field)
         frame[f"error_{side}"] = float(frame[f"error_{side}"])
+    if inputs.warning:
+        frame["warning"] = inputs.warning
     return frame
 
 
+def _is_sequence(pair):
+    return any(_is_video(p) for p in pair.paths)
+
+
 class LocalEngine:
-    """A pool of processes, one per core."""
+    """Threads of this process, one per core: the native code reads and
+    scores without the interpreter held, and the open inputs are shared."""
 
     def __init__(self, workers=None):
-        # Not forked from this process, whose other threads (a Dask client's,
-        # a notebook's) may hold locks.
-        self.pool = concurrent.futures.ProcessPoolExecutor(max_workers=workers or os.cpu_count(),
-                                                           mp_context=multiprocessing.get_context("forkserver"))
+        self.pool = concurrent.futures.ThreadPoolExecutor(max_workers=workers or os.cpu_count())
 
-    def submit(self, task):
-        return self.pool.submit(score_frame, task)
+    def submit(self, pair, camera, k):
+        return self.pool.submit(score_frame, pair, camera, k)
 
     def as_completed(self, futures):
         return concurrent.futures.as_completed(futures)
 
     def close(self, cancel=False):
-        self.pool.shutdown(wait=not cancel, cancel_futures=cancel)
+        self.pool.shutdown(wait=True, cancel_futures=cancel)
 
 
 class DaskEngine:
@@ -79,11 +95,15 @@ class DaskEngine:
         self.distributed = distributed
         self.client = distributed.Client(address)
 
-    def submit(self, task):
-        return self.client.submit(score_frame, task, pure=False)
+    def submit(self, pair, camera, k):
+        return self.client.submit(score_frame, pair, camera, k, pure=False)
 
     def as_completed(self, futures):
         return self.distributed.as_completed(futures)
 
     def close(self, cancel=False):
+        # Futures cancelled and released before the client goes, so that none
+        # is left to complain that its exception was never retrieved.
+        if cancel:
+            self.client.cancel(list(self.client.futures.values()) if hasattr(self.client, "futures") else [])
         self.client.close()

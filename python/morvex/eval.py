@@ -14,7 +14,7 @@ import urllib.parse
 
 from . import dataset as datasets
 from . import engines, tables
-from .frames import InputError, Video, is_pattern, pattern_path
+from .dataset import is_pattern, one_line
 
 ROLES = engines.ROLES
 
@@ -41,19 +41,22 @@ class Evaluation:
                        for p in pairs for frame in p.get("frames", [])]
 
 
-def _files(path):
-    if is_pattern(path):
-        k = 0
-        while os.path.isfile(pattern_path(path, k)):
-            yield pattern_path(path, k)
-            k += 1
-    elif os.path.exists(path):
-        yield path
+def _files(path, seq, role):
+    """The files an input of a sequence reads: a pattern's of the frames scored, or the one file."""
+    from . import _native
+
+    if not is_pattern(path):
+        return [path] if os.path.exists(path) else []
+    try:
+        names = [_native.pattern_file(path, k, role) for k in range(seq.first, seq.first + seq.frames)]
+    except _native.InputError:
+        return []
+    return [name for name in names if os.path.exists(name)]
 
 
-def _stamp(path):
+def _stamp(path, seq, role):
     """Bytes and modification times of an input's files; None when it is missing."""
-    stats = [os.stat(file) for file in _files(path)]
+    stats = [os.stat(file) for file in _files(path, seq, role)]
     return [sum(s.st_size for s in stats), [s.st_mtime_ns for s in stats]] if stats else None
 
 
@@ -66,15 +69,18 @@ def _pair_paths(ds, sequence, method):
 
 def _pair_key(ds, sequence, method, version):
     seq = ds.sequences[sequence]
-    stamps = [_stamp(p) for p in _pair_paths(ds, sequence, method) + [seq.inputs["camera"]]]
-    text = json.dumps([version, seq.size, seq.yuv_format, seq.frames, seq.camera, stamps])
+    paths = _pair_paths(ds, sequence, method)
+    stamps = [_stamp(p, seq, role) for p, role in zip(paths, ROLES)] + [_stamp(seq.inputs["camera"], seq, "left")]
+    text = json.dumps([version, seq.size, seq.yuv_format, seq.first, seq.frames, seq.camera, paths, stamps])
     return hashlib.sha256(text.encode()).hexdigest()
 
 
 def _inputs(ds, sequence, method):
     folder = os.path.dirname(ds.path)
-    paths = dict(zip(ROLES, _pair_paths(ds, sequence, method)), camera=ds.sequences[sequence].inputs["camera"])
-    return {role: {"path": os.path.relpath(path, folder), "bytes": (_stamp(path) or [None])[0]}
+    seq = ds.sequences[sequence]
+    paths = dict(zip(ROLES, _pair_paths(ds, sequence, method)), camera=seq.inputs["camera"])
+    return {role: {"path": os.path.relpath(path, folder),
+                   "bytes": (_stamp(path, seq, role if role != "camera" else "left") or [None])[0]}
             for role, path in paths.items()}
 
 
@@ -92,30 +98,26 @@ def _read_cache(path, key):
         return None
 
 
-def _check_set_b(ds, sequence, method):
-    """Why a method's depth maps cannot be scored for a sequence, or None."""
-    seq = ds.sequences[sequence]
-    for role, path in zip(ROLES[4:], _pair_paths(ds, sequence, method)[4:]):
-        try:
-            count = Video(path, seq.size, seq.yuv_format).count
-        except InputError as error:
-            return str(error)
-        if count is not None and count < seq.frames:
-            return f"{path} ({role}): holds {count} frames but the sequence has {seq.frames}"
-    return None
-
-
 def _finish_pair(record, results):
-    errors = [r["error"] for r in results if "error" in r]
-    if errors:
-        record.update(status="failed", error=errors[0])
-        return record
+    """A pair's record from its frames' results; of several failed frames, the first is named."""
     frames = sorted(results, key=lambda f: f["frame"])
+    failed = [f for f in frames if "error" in f]
+    if failed:
+        record.update(status="failed", error=failed[0]["error"])
+        return record
+    warnings = [f.pop("warning") for f in frames if "warning" in f]
+    if warnings:
+        record["warning"] = warnings[-1]
     for frame in frames:
         for side in ("left", "right"):
             frame.update(tables.differences(frame, side))
     record.update(status="scored", pooled=tables.pool(frames), frames=frames)
     return record
+
+
+def _check_outdir(outdir):
+    if os.path.exists(outdir) and not os.path.isdir(outdir):
+        raise datasets.DatasetError(one_line(f"{outdir}: is not a directory; give a directory for the tables"))
 
 
 def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=None, progress=False,
@@ -132,6 +134,7 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
     scoring stopped before the end."""
     from . import _native
 
+    _check_outdir(outdir)
     ds = datasets.load(dataset) if not isinstance(dataset, datasets.Dataset) else dataset
     for name in only or []:
         if name not in ds.sequences:
@@ -163,23 +166,26 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
 
     pending, owner = {}, {}
     for sequence, method, key in todo:
+        seq = ds.sequences[sequence]
         record = {"sequence": sequence, "method": method, "key": key, "morvex_version": version,
                   "inputs": _inputs(ds, sequence, method)}
-        problem = _check_set_b(ds, sequence, method)
-        if problem:
-            keep(dict(record, status="failed", error=problem))
-        else:
-            pending[sequence, method] = (record, [])
+        pair = engines.Pair(key, _pair_paths(ds, sequence, method), seq.size, seq.yuv_format, seq.first,
+                            seq.frames)
+        try:  # what the command line checks before it scores a frame
+            engines.open_pair(pair)
+        except _native.InputError as error:
+            keep(dict(record, status="failed", error=str(error)))
+            continue
+        pending[sequence, method] = (record, [], pair)
     if pending:
         engine = engines.DaskEngine(scheduler) if scheduler else engines.LocalEngine(workers)
         bar = None
         try:
             futures = []
-            for (sequence, method), _ in pending.items():
+            for (sequence, method), (_, _, pair) in pending.items():
                 seq = ds.sequences[sequence]
-                paths = _pair_paths(ds, sequence, method)
-                for k in range(seq.frames):
-                    future = engine.submit((paths, seq.size, seq.yuv_format, seq.camera, k))
+                for k in range(seq.first, seq.first + seq.frames):
+                    future = engine.submit(pair, seq.camera, k)
                     owner[future] = (sequence, method)
                     futures.append(future)
             if progress:
@@ -192,7 +198,7 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
                 except Exception as error:  # a lost worker: what is kept stays kept
                     raise RunError(f"scoring stopped: {type(error).__name__}: {error}; run again to resume") from None
                 pair = owner.pop(future)
-                record, results = pending[pair]
+                record, results, _ = pending[pair]
                 results.append(result)
                 if bar:
                     bar.update()
@@ -212,8 +218,9 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
         pair.pop("key", None)
     summary = tables.summary(pairs, sequences, methods)
     results = {"morvex_version": version, "dataset": os.path.basename(ds.path),
-               "sequences": {s: {"frames": ds.sequences[s].frames, "size": ds.sequences[s].size,
-                                 "yuv_format": ds.sequences[s].yuv_format} for s in sequences},
+               "sequences": {s: {"frames": ds.sequences[s].frames, "first": ds.sequences[s].first,
+                                 "size": ds.sequences[s].size, "yuv_format": ds.sequences[s].yuv_format}
+                             for s in sequences},
                "methods": {m: {"templates": ds.methods[m].templates} for m in methods},
                "summary": summary, "pairs": pairs}
     if not only:
@@ -238,7 +245,7 @@ def main(argv=None):
                         help="score only this sequence (repeatable); keeps results in OUTDIR/cache, writes no tables")
     parser.add_argument("--merge", action="store_true",
                         help="score nothing: the tables from OUTDIR/cache, where every pair must be")
-    parser.add_argument("--workers", type=int, metavar="N", help="local processes (default: one per core)")
+    parser.add_argument("--workers", type=int, metavar="N", help="local threads (default: one per core)")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
     args = parser.parse_args(argv)
     if args.only and args.merge:
@@ -248,10 +255,10 @@ def main(argv=None):
                               merge=args.merge, workers=args.workers,
                               progress=not args.quiet and sys.stderr.isatty())
     except datasets.DatasetError as error:
-        print(f"morvex-eval: {error}", file=sys.stderr)
+        print(f"morvex-eval: {one_line(error)}", file=sys.stderr)
         return 2
     except RunError as error:
-        print(f"morvex-eval: {error}", file=sys.stderr)
+        print(f"morvex-eval: {one_line(error)}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         print("morvex-eval: interrupted; run again to resume", file=sys.stderr)
@@ -259,8 +266,12 @@ def main(argv=None):
     if not args.only:
         sys.stdout.write(tables.summary_md(evaluation.summary, list(evaluation.results["sequences"]),
                                            evaluation.pairs))
+    for pair in evaluation.pairs:
+        if pair.get("warning"):
+            print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']}: warning: {pair['warning']}"),
+                  file=sys.stderr)
     for pair in evaluation.failures:
-        print(f"morvex-eval: {pair['sequence']}/{pair['method']} failed: {pair['error']}", file=sys.stderr)
+        print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']} failed: {pair['error']}"), file=sys.stderr)
     print(f"morvex-eval: {evaluation.scored} pairs scored, {evaluation.reused} taken from {args.outdir}/cache, "
           f"{len(evaluation.failures)} failed", file=sys.stderr)
     return 1 if evaluation.failures else 0

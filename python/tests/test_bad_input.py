@@ -1,5 +1,6 @@
-"""Bad input raises ValueError or TypeError, in the command line's words
-where it has them, and never takes the interpreter down."""
+"""Bad input raises morvex.InputError (a ValueError) in the command line's
+words where the command line would refuse it, ValueError or TypeError for
+arguments of the wrong kind, and never takes the interpreter down."""
 
 import numpy as np
 import pytest
@@ -44,10 +45,10 @@ def test_messages_as_on_the_command_line(tmp_path, changes, index, rows, columns
     images = pair()
     images[index] = images[index][:rows, :columns]
     message = command_line_error(tmp_path, images, camera)
-    assert raised(morvex.score, *images, camera) == (ValueError, message)
+    assert raised(morvex.score, *images, camera) == (morvex.InputError, message)
     if changes and "view" not in message:
         assert message.startswith("camera (camera file): ")
-        assert raised(morvex.Camera, *camera) == (ValueError, message)
+        assert raised(morvex.Camera, *camera) == (morvex.InputError, message)
 
 
 def test_colour_depth_maps_and_vanishing_differences_as_on_the_command_line(tmp_path):
@@ -56,7 +57,7 @@ def test_colour_depth_maps_and_vanishing_differences_as_on_the_command_line(tmp_
     assert morvex.score(*images[:4], grey[:, :, :3], grey, CAMERA).score == morvex.score(*images, CAMERA).score
     images[4] = grey[:, :, :3].copy()
     images[4][5, 7, 1] += 1
-    assert raised(morvex.score, *images, CAMERA) == (ValueError, command_line_error(tmp_path, images, CAMERA))
+    assert raised(morvex.score, *images, CAMERA) == (morvex.InputError, command_line_error(tmp_path, images, CAMERA))
 
     images = pair()
     nudged = images[2] ^ 1  # one depth level, where that keeps the whole-pixel disparity
@@ -71,8 +72,8 @@ def test_camera_files_as_on_the_command_line(tmp_path):
     short.write_text("50 500 50\n")
     for path in (tmp_path / "missing.txt", tmp_path, short):
         message = run_tool(*([tmp_path / "unread.png"] * 6), path).stderr.strip().removeprefix("morvex: ")
-        assert raised(morvex.Camera.from_file, path) == (ValueError, message)
-        assert raised(morvex.score, *pair(), str(path)) == (ValueError, message)
+        assert raised(morvex.Camera.from_file, path) == (morvex.InputError, message)
+        assert raised(morvex.score, *pair(), str(path)) == (morvex.InputError, message)
 
 
 def test_arguments_the_command_line_cannot_be_given():
@@ -87,18 +88,18 @@ def test_arguments_the_command_line_cannot_be_given():
         (morvex.score, [np.stack([images[0]] * 3, axis=2)] + images[1:] + [CAMERA],
          ValueError, "left (left view): has shape (48, 64, 3); it must be 2-D: rows, columns, one value per pixel"),
         (morvex.score, images + [CAMERA[:8]],
-         ValueError, "camera (camera file): needs nine numbers (near and far depth of each camera, focal length, "
+         morvex.InputError, "camera (camera file): needs nine numbers (near and far depth of each camera, focal length, "
                      "both principal points, both camera positions), but 8 were given"),
         (morvex.score, images + [CAMERA[:4] + ["320"] + CAMERA[5:]],
          TypeError, "camera: focal_length is a str, not a number"),
         (morvex.score, images + [None],
          TypeError, "camera: is a NoneType; give a morvex.Camera, the path of a camera file or the nine camera values"),
         (morvex.score, [np.zeros((0, 0), np.uint8)] + images[1:] + [CAMERA],
-         ValueError, "left (left view): is 0x0; images must be at least 8 pixels wide and high"),
+         morvex.InputError, "left (left view): is 0x0; images must be at least 8 pixels wide and high"),
         (morvex.evaluate_view, [floats[0], floats[1].astype(">f4"), floats[2]],
          TypeError, "disp_a: is a >f4 array; views and disparity maps must be float32"),
         (morvex.evaluate_view, floats[:2] + [floats[2][:40]],
-         ValueError, "disp_b: is 64x40 but the view is 64x48"),
+         morvex.InputError, "disp_b: is 64x40 but the view is 64x48"),
         (morvex.depth_to_disparity, [images[2], CAMERA, "left"],
          ValueError, "side: is 'left'; it must be 'L' (the left camera) or 'R' (the right camera)"),
     ]

@@ -124,9 +124,10 @@ def test_failing_pairs_are_recorded_and_the_rest_scored(example, tmp_path):
     assert [row[:4] for row in rows[:3]] == [row[:4] for row in before]
     # street1's set B is the sample's: a tie for ranks 2 and 3; a failed pair ranks last.
     assert rows[3] == ["broken", rows[1][1], "failed", "failed", "", "%g" % ((2.5 + 3 + 3) / 3)]
-    assert f"street2/broken failed: {broken}/street2/depth_right.yuv: is 144007 bytes, not a whole number of " \
-           "160x120 4:2:0 frames of 28800 bytes" in run.stderr
-    assert f"street3/broken failed: {broken}/street3/depth_left.yuv: no such file" in run.stderr
+    assert f"street2/broken failed: {broken}/street2/depth_right.yuv (depth map of the right view, set B): is " \
+           "144007 bytes, not a whole number of 160x120 4:2:0 frames of 28800 bytes" in run.stderr
+    assert f"street3/broken failed: {broken}/street3/depth_left.yuv (depth map of the left view, set B): no such " \
+           "file" in run.stderr
     assert "- street3 / broken: " in (tmp_path / "summary.md").read_text()
 
 

@@ -43,7 +43,7 @@ const char* inputRole(Input input)
 }
 
 Error::Error(Input input, const std::string& problem, const std::string& path)
-    : std::runtime_error(errorMessage(input, problem, path)), input_(input), problem_(problem)
+    : std::runtime_error(errorMessage(input, problem, path)), input_(input), problem_(problem), path_(path)
 {
 }
 

@@ -14,6 +14,11 @@ struct SequenceFormat {
     long long firstFrame = 0;      // --first: where counting the files of a pattern starts
 };
 
+// The file of frame `number` of a pattern of image files such as
+// left_%04d.png. Throws morvex::Error, naming the pattern as `input`, when it
+// is not such a pattern.
+std::string patternFile(const std::string& pattern, morvex::Input input, long long number);
+
 // Frame K of one of the six image inputs, which may be:
 //  - a raw planar 8-bit .yuv file (size and format from SequenceFormat),
 //  - a .y4m file (size and format from its header, 8-bit only),

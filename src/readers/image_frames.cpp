@@ -178,6 +178,11 @@ private:
 
 } // namespace
 
+std::string patternFile(const std::string& pattern, morvex::Input input, long long number)
+{
+    return FramePattern(pattern, input).fileFor(number);
+}
+
 std::unique_ptr<FrameSource> openImageFile(const std::string& path, morvex::Input input)
 {
     return std::make_unique<SingleImageSource>(path, input);

@@ -15,16 +15,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The directories searched, in order: the executable's own, then the plugin
-// directory of an install, relative to the executable's.
+// The directories searched, in order: that of the shared object holding
+// this code (the Python module), if it is not the executable; the
+// executable's own; then the plugin directory of an install, relative to
+// the executable's.
 std::vector<fs::path> pluginDirectories()
 {
+    std::vector<fs::path> directories;
     std::error_code ec;
     const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return {};
-    const fs::path own = executable.parent_path();
-    return {own, (own / MORVEX_INSTALLED_PLUGIN_DIR).lexically_normal()};
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&pluginFunction), &info) != 0 && info.dli_fname != nullptr) {
+        const fs::path holder = fs::weakly_canonical(info.dli_fname, ec);
+        if (!ec && holder.is_absolute() && holder != executable)
+            directories.push_back(holder.parent_path());
+    }
+    if (!executable.empty()) {
+        const fs::path own = executable.parent_path();
+        directories.push_back(own);
+        directories.push_back((own / MORVEX_INSTALLED_PLUGIN_DIR).lexically_normal());
+    }
+    return directories;
 }
 
 void* loadPlugin(const char* plugin)
