@@ -248,6 +248,9 @@ def main(argv=None):
     parser.add_argument("--workers", type=int, metavar="N", help="local threads (default: one per core)")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
     args = parser.parse_args(argv)
+    from . import _native
+
+    _native._keep_large_allocations()
     if args.only and args.merge:
         parser.error("--only and --merge exclude each other")
     try:

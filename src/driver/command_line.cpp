@@ -3,13 +3,11 @@
 #include "driver/options.h"
 #include "driver/run.h"
 #include "driver/settings.h"
+#include "readers/large_allocations.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
 #include <exception>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <iostream>
 #include <string>
 
@@ -21,21 +19,6 @@ void reportError(const std::string& message)
 }
 
 } // namespace
-
-// Every view allocates a few dozen image-sized maps. Served from one heap
-// and kept there between views and frames, they are not mapped, zeroed and
-// unmapped by the kernel each time, which otherwise costs about a third of
-// the run. One arena for all threads: the per-thread arenas of a sequence
-// run would hand whole heaps back to the kernel after every frame, and the
-// few allocations per frame hardly contend for the lock.
-static void keepLargeAllocations()
-{
-#ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-#endif
-}
 
 int runCommandLine(int argc, char** argv)
 {
