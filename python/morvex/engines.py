@@ -102,8 +102,4 @@ class DaskEngine:
         return self.distributed.as_completed(futures)
 
     def close(self, cancel=False):
-        # Futures cancelled and released before the client goes, so that none
-        # is left to complain that its exception was never retrieved.
-        if cancel:
-            self.client.cancel(list(self.client.futures.values()) if hasattr(self.client, "futures") else [])
         self.client.close()

@@ -64,12 +64,13 @@ def test_readme_example_and_its_numbers_are_the_command_lines(example):
 
 def test_dask_cluster_gives_the_local_tables(example, tmp_path):
     import distributed
-    from morvex.eval import evaluate
 
     directory, _ = example
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
-        evaluation = evaluate(directory / "data" / "dataset.toml", tmp_path, scheduler=cluster.scheduler_address)
-    assert evaluation.scored == 6
+        run = eval_tool(directory / "data" / "dataset.toml", tmp_path, "--scheduler", cluster.scheduler_address,
+                        cwd=directory)
+    assert run.returncode == 0 and run.stderr.endswith("6 pairs scored, 0 taken from " + f"{tmp_path}/cache, 0 failed\n")
+    assert "never retrieved" not in run.stderr and "Traceback" not in run.stderr, run.stderr
     for name in TABLES:
         assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
 

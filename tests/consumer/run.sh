@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, builds the consumer program against
-# it once through the CMake package and once through pkg-config, and checks
-# that both print the tool's score line for a generated scene.
+# Installs the build into a fresh prefix, makes a scene with the installed
+# morvex-sample, builds the consumer program against the prefix once through
+# the CMake package and once through pkg-config, and checks that both print
+# the tool's score line for the scene.
 #   run.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -10,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-"$build/morvex-sample" "$work/scene" --size 200x120 >/dev/null
+"$work/prefix/bin/morvex-sample" "$work/scene" --size 200x120 >/dev/null
 args=()
 for f in left right depth_left_a depth_right_a depth_left_b depth_right_b; do args+=("$work/scene/$f.png"); done
 args+=("$work/scene/camera.txt")
