@@ -235,11 +235,35 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
     return Evaluation(pairs, summary, results, len(todo), reused)
 
 
+class _HelpFormat(argparse.RawDescriptionHelpFormatter):
+    """"Usage:" as manual pages made from --help expect it."""
+
+    def add_usage(self, usage, actions, groups, prefix=None):
+        super().add_usage(usage, actions, groups, "Usage: ")
+
+
+def _version():
+    from . import _native
+
+    return _native.__version__
+
+
 def main(argv=None):
-    parser = argparse.ArgumentParser(prog="morvex-eval", description="Scores every frame of every sequence of a "
-                                     "dataset for every method; writes tables and plots into OUTDIR.")
-    parser.add_argument("dataset", metavar="DATASET.toml")
-    parser.add_argument("outdir", metavar="OUTDIR")
+    parser = argparse.ArgumentParser(
+        prog="morvex-eval", usage="%(prog)s [OPTIONS] DATASET.toml OUTDIR",
+        formatter_class=_HelpFormat,
+        description="Scores every frame of every sequence of a dataset for every method, reading every file as\n"
+                    "morvex reads it; writes tables and plots into OUTDIR.",
+        epilog="exit status:\n"
+               "  0    every pair was scored\n"
+               "  1    a pair failed (the tables show it) or scoring stopped\n"
+               "  2    the dataset file or OUTDIR cannot be used (one line; nothing written)\n"
+               "  130  interrupted; run again to resume\n"
+               "\n"
+               "example:\n"
+               "  morvex-eval data/dataset.toml out")
+    parser.add_argument("dataset", metavar="DATASET.toml", help="the dataset file: sequences and methods")
+    parser.add_argument("outdir", metavar="OUTDIR", help="where the tables, plots and cache go")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="score on the workers of this Dask scheduler")
     parser.add_argument("--only", metavar="SEQUENCE", action="append",
                         help="score only this sequence (repeatable); keeps results in OUTDIR/cache, writes no tables")
@@ -247,6 +271,7 @@ def main(argv=None):
                         help="score nothing: the tables from OUTDIR/cache, where every pair must be")
     parser.add_argument("--workers", type=int, metavar="N", help="local threads (default: one per core)")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--version", action="version", version=f"morvex-eval {_version()}")
     args = parser.parse_args(argv)
     from . import _native
 

@@ -24,19 +24,18 @@ const char* const kDescription =
     "closer; inf for identical sets) and the computation time.\n"
     "\n"
     "Inputs, in this order (arguments after the seventh are ignored):\n"
-    "  LEFT_VIEW, RIGHT_VIEW       the grey views of the stereo pair (any image format; read as\n"
+    "  LEFT_VIEW RIGHT_VIEW        the grey views of the stereo pair (any image format; read as\n"
     "                              8-bit grey)\n"
-    "  DEPTH_LEFT_A, DEPTH_RIGHT_A set A: 8-bit depth maps of the left and right view (255 = near)\n"
-    "  DEPTH_LEFT_B, DEPTH_RIGHT_B set B: the depth maps scored against set A\n"
+    "  DEPTH_LEFT_A DEPTH_RIGHT_A  set A: 8-bit depth maps of the left and right view (255 = near)\n"
+    "  DEPTH_LEFT_B DEPTH_RIGHT_B  set B: the depth maps scored against set A\n"
     "  CAMERA_FILE                 nine numbers: near and far depth of the left camera, near and\n"
     "                              far depth of the right camera, focal length, principal point x\n"
     "                              of the left and of the right camera, position of the left and\n"
     "                              of the right camera\n"
-    "All images must have the left view's size, at least 8x8 pixels.\n"
-    "\n"
-    "Any of the six images may be a video: a raw .yuv file (with --size), a .y4m file or a\n"
-    "pattern of numbered image files such as left_%04d.png. Then every frame is scored, one\n"
-    "line each, followed by the score of the whole sequence (see Sequences below).\n";
+    "All images must have the left view's size, at least 8x8 pixels. Any of the six images may\n"
+    "be a video: a raw .yuv file (with --size), a .y4m file or a pattern of numbered image files\n"
+    "such as left_%04d.png; then every frame is scored, one line each, followed by the score of\n"
+    "the whole sequence.\n";
 
 const char* const kFooter =
     "\n"
@@ -46,9 +45,12 @@ const char* const kFooter =
     "Exit status:\n"
     "  0  scored (and the score is at least X of --min-score)\n"
     "  1  an input cannot be used, the computation failed, --show-maps found no display,\n"
-    "     or a map cannot be written\n"
+    "     or a map or the CSV file cannot be written\n"
     "  2  wrong command line\n"
-    "  3  the score is below X of --min-score, or not a number";
+    "  3  the score is below X of --min-score, or not a number\n"
+    "\n"
+    "Example (a pair of PNG images; for a sequence, give its videos instead):\n"
+    "  morvex left.png right.png truth_l.png truth_r.png est_l.png est_r.png camera.txt";
 
 // CLI11 would name the inputs "inputs(7x)" in its usage line and list them
 // once more as a positional; the description lists them instead.
@@ -64,7 +66,11 @@ public:
     }
     std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
     {
-        return make_usage(app, name) + make_description(app) + make_groups(app, mode) + make_footer(app);
+        std::string text = make_usage(app, name) + make_description(app) + make_groups(app, mode) + make_footer(app);
+        // One empty line between groups, not CLI11's two.
+        for (std::size_t at; (at = text.find("\n\n\n")) != std::string::npos;)
+            text.erase(at, 1);
+        return text;
     }
 };
 
@@ -151,36 +157,20 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     CLI::App app(kDescription, "morvex");
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(kFooter);
-    app.set_help_flag("-h,--help", "Print this help and exit");
-    app.set_version_flag("--version", std::string("morvex ") + MORVEX_VERSION, "Print the version and exit");
+    const char* const general = "General";
+    const char* const sequences = "Sequences";
+    const char* const output = "Output";
+    const char* const maps = "Maps";
+    const char* const checks = "Checks";
+    app.set_help_flag("-h,--help", "Print this help and exit")->group(general);
+    app.set_version_flag("--version", std::string("morvex ") + MORVEX_VERSION, "Print the version and exit")
+        ->group(general);
     app.get_formatter()->column_width(30);
 
     // Counted here rather than by CLI11, whose message would name the
     // option "inputs" instead of the arguments.
     std::vector<std::string> positional;
     app.add_option("inputs", positional)->expected(1, 1 << 20)->group("");
-    app.add_flag("--phases", o.printPhases,
-                 "Print the phase banners and phase times of each view before the\n"
-                 "result (on standard error with --json)");
-    app.add_flag("--show-maps", o.showMaps,
-                 "Show the error and weight maps of each view in windows, each\n"
-                 "waiting for a key; needs a display");
-    CLI::Option* saveMaps = app.add_option("--save-maps", o.saveMapsDir,
-                                           "Write the error and weight maps and an error heat map of each\n"
-                                           "view as PNG files into DIR (created if needed)")
-                                ->type_name("DIR");
-    app.add_option("--heatmap-scale", o.heatmapScale,
-                   "Colour scale of the heat maps of --save-maps: fixed (default; the\n"
-                   "same for every image and run) or image (each image's own)")
-        ->check(CLI::IsMember({"fixed", "image"}).description(""))
-        ->type_name("SCALE");
-    app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines");
-    app.add_option("--min-score", o.minScore,
-                   "After printing, exit with status 3 when the score is below X\n"
-                   "or not a number")
-        ->type_name("X");
-
-    const char* const sequences = "Sequences";
     std::string size;
     app.add_option("--size", size, "Frame size of raw .yuv inputs")->type_name("WxH")->group(sequences);
     app.add_option("--yuv-format", o.sequenceFormat.yuvFormat, "Chroma format of raw .yuv inputs: 420 (default), 400, 422, 444")
@@ -202,11 +192,40 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N")
         ->group(sequences);
-    app.add_option("--csv", o.csvPath, "Also write one row per frame (frame, score, error_left,\n"
-                                     "error_right) to FILE")
+
+    app.add_flag("--json", o.json, "Print the result as one JSON document instead of the two lines")
+        ->group(output);
+    app.add_option("--csv", o.csvPath, "Of a sequence, also write one row per frame (frame, score,\n"
+                                     "errors, disparity errors) to FILE")
         ->type_name("FILE")
-        ->group(sequences);
-    app.add_flag("--quiet", o.quiet, "No progress line on the terminal")->group(sequences);
+        ->group(output);
+    app.add_flag("--phases", o.printPhases,
+                 "Print the phase banners and phase times of each view before the\n"
+                 "result (on standard error with --json)")
+        ->group(output);
+    app.add_flag("--quiet", o.quiet, "No progress line on the terminal")->group(output);
+
+    CLI::Option* saveMaps = app.add_option("--save-maps", o.saveMapsDir,
+                                           "Write the error and weight maps and an error heat map of each\n"
+                                           "view as PNG files into DIR (created if needed)")
+                                ->type_name("DIR")
+                                ->group(maps);
+    app.add_option("--heatmap-scale", o.heatmapScale,
+                   "Colour scale of the heat maps of --save-maps: fixed (default; the\n"
+                   "same for every image and run) or image (each image's own)")
+        ->check(CLI::IsMember({"fixed", "image"}).description(""))
+        ->type_name("SCALE")
+        ->group(maps);
+    app.add_flag("--show-maps", o.showMaps,
+                 "Show the error and weight maps of each view in windows, each\n"
+                 "waiting for a key; needs a display")
+        ->group(maps);
+
+    app.add_option("--min-score", o.minScore,
+                   "After printing, exit with status 3 when the score is below X\n"
+                   "or not a number")
+        ->type_name("X")
+        ->group(checks);
 
     try {
         app.parse(argc, argv);

@@ -8,12 +8,23 @@
 
 namespace {
 
-const char* const kUsage = "usage: morvex-sample OUTDIR [--size WxH] [--seed N] [--frames N]\n"
-                           "  writes left.png, right.png, depth_{left,right}_{a,b}.png and camera.txt;\n"
-                           "  with --frames N, N frames of a moving scene as raw YUV 4:2:0 .yuv files instead.\n"
-                           "  --size WxH   image size, 8..16384 each way (default 640x480)\n"
-                           "  --seed N     scene variant (default 1)\n"
-                           "  --frames N   number of frames of the moving scene\n";
+const char* const kUsage =
+    "Usage: morvex-sample OUTDIR [--size WxH] [--seed N] [--frames N]\n"
+    "\n"
+    "Writes a synthetic stereo scene with known depth into OUTDIR: the views left.png and\n"
+    "right.png, set A (the true depths) and set B (a flawed estimate: displaced and blurred\n"
+    "edges, noise, holes) as depth_{left,right}_{a,b}.png, and camera.txt; with --frames N,\n"
+    "N frames of a moving scene as raw YUV 4:2:0 .yuv files instead.\n"
+    "\n"
+    "Options:\n"
+    "  --size WxH    image size, 8..16384 each way (default 640x480)\n"
+    "  --seed N      scene variant (default 1)\n"
+    "  --frames N    number of frames of the moving scene\n"
+    "  -h, --help    print this help and exit\n"
+    "  --version     print the version and exit\n"
+    "\n"
+    "Example:\n"
+    "  morvex-sample scene --size 1920x1080\n";
 
 constexpr int kMinSide = 8, kMaxSide = 16384;
 
@@ -26,6 +37,7 @@ struct Arguments {
     SceneOptions scene;
     int frames = 0; // 0: a single PNG frame
     bool help = false;
+    bool version = false;
 };
 
 // Plain decimal digits only: no sign, no spaces, no overflow.
@@ -62,8 +74,8 @@ Arguments parseArguments(int argc, char** argv)
     Arguments args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            args.help = true;
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            (arg == "--version" ? args.version : args.help) = true;
             return args;
         }
         if (arg == "--size" || arg == "--seed" || arg == "--frames") {
@@ -103,8 +115,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "morvex-sample: %s\n", error.message.c_str());
         return 2;
     }
-    if (args.help) {
-        std::fputs(kUsage, stdout);
+    if (args.help || args.version) {
+        std::fputs(args.help ? kUsage : "morvex-sample " MORVEX_VERSION "\n", stdout);
         return 0;
     }
     try {
