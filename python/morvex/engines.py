@@ -4,6 +4,7 @@ reads and scores a frame in native code without holding the interpreter, so
 their results are the same to the bit, and the same as the command line's."""
 
 import concurrent.futures
+import logging
 import os
 import threading
 
@@ -102,4 +103,15 @@ class DaskEngine:
         return self.distributed.as_completed(futures)
 
     def close(self, cancel=False):
+        # A connection attempt of the client's that times out while it
+        # closes leaves a future nobody awaits any more; asyncio would report
+        # it when it is collected, after the run is done.
+        logging.getLogger("asyncio").addFilter(_unawaited_timeouts)
         self.client.close()
+
+
+def _unawaited_timeouts(record):
+    """False for asyncio's report of a timed-out future that nobody awaited."""
+    exception = record.exc_info[1] if record.exc_info else None
+    return not (record.getMessage().startswith("Future exception was never retrieved") and
+                isinstance(exception, TimeoutError))
