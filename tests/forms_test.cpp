@@ -28,6 +28,8 @@
 #include <memory>
 #include <random>
 
+using namespace morvex::detail;
+
 namespace {
 
 bool sameBits(float a, float b)

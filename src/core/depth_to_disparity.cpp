@@ -8,6 +8,9 @@
 
 namespace morvex {
 
+using detail::g_half;
+using detail::g_peakValue;
+
 // The double as the float conversion rounds it, but kept inside the float
 // range: a double beyond it has no defined conversion. Past the largest
 // float, round to nearest gives the largest float up to half a step above
@@ -127,7 +130,7 @@ cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char si
     return depth;
 }
 
-DepthConversion depthConversion(const Camera& camera, char side)
+detail::DepthConversion depthConversion(const Camera& camera, char side)
 {
     const DisparityMapping mapping = disparityMapping(camera, side);
     return {disparityTable(camera, side), mapping.scale, mapping.offset};

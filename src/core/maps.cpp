@@ -12,6 +12,8 @@
 
 namespace morvex {
 
+using detail::g_peakValue;
+
 namespace {
 
 // Weighted errors below one grey level of difference at full weight get no

@@ -11,6 +11,8 @@
 #include <numeric>
 #include <vector>
 
+namespace morvex::detail {
+
 // Index of a neighbour across the border, reflected about the edge pixel
 // (-1 -> 1, n -> n - 2); a single pixel reflects onto itself.
 static int reflect101(int index, int length)
@@ -373,3 +375,5 @@ MORVEX_VECTOR_CLONES void mixedEdgeRow(const EdgeStrength& gradView, const EdgeS
         mixedRow[c] = mix(v, d);
     }
 }
+
+} // namespace morvex::detail

@@ -5,6 +5,8 @@
 
 #include <opencv2/core.hpp>
 
+namespace morvex::detail {
+
 // The edge strength of a full-size map (the view, or dispA): the map is
 // reduced by g_reduceFactor, its Sobel gradient magnitude is taken there and
 // scaled back up to the full size, and the result is normalised to 0..1 by
@@ -28,3 +30,5 @@ ValueRange upscaledRange(const LinearRows& rows);
 // `source` reads rows of a map of `size`.
 EdgeStrength edgeStrength(const RowReader& source, cv::Size size, const cv::Mat& matKernelX,
                           const cv::Mat& matKernelY);
+
+} // namespace morvex::detail

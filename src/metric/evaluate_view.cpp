@@ -12,8 +12,8 @@
 #include <cmath>
 #include <vector>
 
-using morvex::ViewOptions;
-using morvex::ViewResult;
+namespace morvex {
+namespace detail {
 
 namespace {
 
@@ -223,10 +223,11 @@ ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const c
     return result;
 }
 
-namespace morvex {
+} // namespace detail
 
 ViewResult evaluateView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB, const ViewOptions& options)
 {
+    using namespace detail;
     const cv::Mat* const maps[] = {&view, &dispA, &dispB};
     const char* const names[] = {"view", "dispA", "dispB"};
     for (int i = 0; i < 3; ++i) {

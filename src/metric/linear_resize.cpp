@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace morvex::detail {
+
 namespace {
 
 // Source positions along a row: destination column d maps to
@@ -160,3 +162,5 @@ LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size)
     result.source = source;
     return result;
 }
+
+} // namespace morvex::detail

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+namespace morvex::detail {
+
 // Writes the values of row `row` of a float image at the given columns into
 // `out`, indexed by column (out[c] for each c of `columns`).
 using RowReader = std::function<void(int row, const std::vector<int>& columns, float* out)>;
@@ -55,3 +57,5 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
 
 // The same resize of a whole float map.
 LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size);
+
+} // namespace morvex::detail

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+namespace morvex::detail {
+
 namespace {
 
 // One row of the disparities through the depth tables.
@@ -291,3 +293,5 @@ ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities&
     };
     return runRows(inputs, rowFor, searchAndPoolRow<FloatRow>, maps);
 }
+
+} // namespace morvex::detail
