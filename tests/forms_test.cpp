@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <random>
 
@@ -200,11 +199,10 @@ TEST(FastForm, AbsurdAndFractionalDisparities)
     const cv::Mat dispA = morvex::depthToDisparity(scene.depthLeftA, camera, 'L');
     const cv::Mat dispB = morvex::depthToDisparity(scene.depthLeftB, camera, 'L');
 
-    // Past the 32-bit range and NaN, the search's columns saturate; fractions
-    // truncate toward zero.
+    // At the ends of the range a map may have, the search's columns
+    // saturate; fractions truncate toward zero.
     cv::Mat absurd = dispB.clone();
-    const float values[] = {3e9f, -3e9f, 2147483648.0f, -2147483648.0f, std::numeric_limits<float>::quiet_NaN(),
-                            std::numeric_limits<float>::infinity()};
+    const float values[] = {2147483648.0f, -2147483648.0f, 2147483520.0f, -2147483520.0f, 1e9f, -33.5f};
     for (int i = 0; i < absurd.rows; ++i)
         for (int k = 0; k < 6; ++k)
             absurd.at<float>(i, (i * 7 + k * 13) % absurd.cols) = values[k];

@@ -1,5 +1,6 @@
 #include "core/depth_to_disparity.h"
 
+#include "metric/float_maps.h"
 #include "metric/settings.h"
 
 #include <cmath>
@@ -94,10 +95,11 @@ cv::Mat depthToDisparity(const cv::Mat& depth, const Camera& camera, char side)
     return disparity;
 }
 
-cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char side)
+cv::Mat disparityToDepth(const cv::Mat& disparityArgument, const Camera& camera, char side)
 {
-    if (disparity.type() != CV_32FC1)
+    if (disparityArgument.type() != CV_32FC1)
         throw Error(Input::None, "a disparity map must be 32-bit float (CV_32FC1)");
+    const cv::Mat disparity = detail::floatsInPlace(disparityArgument);
     const DisparityMapping mapping = disparityMapping(camera, side);
     const float scale = static_cast<float>(mapping.scale);
     const float offset = static_cast<float>(mapping.offset);
