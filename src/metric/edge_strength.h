@@ -21,14 +21,16 @@ struct EdgeStrength {
 
 // Row r of the normalised edge strengths of the view and of dispA: that of
 // dispA into gradDispRow, and their mix (EdgeMix) into mixedRow.
+// vectorCode: the processor's vector code may be used (the same bits).
 void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, int r, float* gradDispRow,
-                  float* mixedRow);
+                  float* mixedRow, bool vectorCode);
 
 // The range of the map of `rows`, as a scan of each of its rows would find.
 ValueRange upscaledRange(const LinearRows& rows);
 
-// `source` reads rows of a map of `size`.
+// `source` reads rows of a map of `size`; vectorCode: the processor's vector
+// code may be used (the same bits).
 EdgeStrength edgeStrength(const RowReader& source, cv::Size size, const cv::Mat& matKernelX,
-                          const cv::Mat& matKernelY);
+                          const cv::Mat& matKernelY, bool vectorCode);
 
 } // namespace morvex::detail

@@ -165,8 +165,8 @@ ViewResult finishView(PhaseReport& phases, const cv::Mat& view, const RowReader&
 
     phases.next("Self Similarity");
     const cv::Size size = view.size();
-    const EdgeStrength gradView = edgeStrength(viewRows, size, matKernelX, matKernelY);
-    const EdgeStrength gradDisp = edgeStrength(dispARows, size, matKernelX, matKernelY);
+    const EdgeStrength gradView = edgeStrength(viewRows, size, matKernelX, matKernelY, options.vectorCode);
+    const EdgeStrength gradDisp = edgeStrength(dispARows, size, matKernelX, matKernelY, options.vectorCode);
     const bool wantMaps = options.showMap || options.keepMaps;
     morvex::ViewMaps maps;
     const ViewPassInputs inputs{view, &gradView, &gradDisp, matExpWeight.ptr<float>(0), options.vectorCode};

@@ -36,6 +36,7 @@ struct LinearRows {
     std::vector<int> readColumns; // the columns of a row that the horizontal stage reads
     ColumnTaps columns;
     std::vector<LinearTap> rows; // one per row of the result
+    bool vectorCode = true;      // the processor's vector code may be used (the same bits)
 
     // The horizontal stage of a source row; `keep` names a source row whose
     // stage must stay available too.
