@@ -53,16 +53,16 @@ void MixEdgeRow(const MixedEdgeRow& in, float* gradDispRow, float* mixedRow)
         const VE v = normalizedLanes(in.view, c);
         const VE d = normalizedLanes(in.disp, c);
         hn::StoreU(d, de, gradDispRow + c);
-        const VD mix = hn::Add(hn::Add(hn::Mul(hn::PromoteTo(dd, v), viewShare), hn::Mul(hn::PromoteTo(dd, d), dispShare)),
-                               hn::Zero(dd));
+        const VD mix = hn::Add(
+            hn::Add(hn::Mul(hn::PromoteTo(dd, v), viewShare), hn::Mul(hn::PromoteTo(dd, d), dispShare)), hn::Zero(dd));
         hn::StoreU(hn::DemoteTo(de, mix), de, mixedRow + c);
     }
     for (; c < in.width; ++c) {
         const float v = normalizedAt(in.view, c);
         const float d = normalizedAt(in.disp, c);
         gradDispRow[c] = d;
-        mixedRow[c] = static_cast<float>(static_cast<double>(v) * in.viewShare +
-                                         static_cast<double>(d) * in.dispShare + 0.0);
+        mixedRow[c] =
+            static_cast<float>(static_cast<double>(v) * in.viewShare + static_cast<double>(d) * in.dispShare + 0.0);
     }
 }
 
