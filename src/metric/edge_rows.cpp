@@ -89,6 +89,7 @@ void ResizeRow(const float* src, float* dst, const ResizeTaps& taps)
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+// The dispatch names the functions within their namespace, as depth_rows.cpp's does.
 namespace morvex::detail {
 namespace edge_rows {
 HWY_EXPORT(MixEdgeRow);
@@ -99,22 +100,32 @@ namespace one_lane = N_SCALAR;
 #else
 namespace one_lane = N_EMU128;
 #endif
+
+void mix(const MixedEdgeRow& in, float* gradDispRow, float* mixedRow)
+{
+    if (in.vectorCode)
+        HWY_DYNAMIC_DISPATCH(MixEdgeRow)(in, gradDispRow, mixedRow);
+    else
+        one_lane::MixEdgeRow(in, gradDispRow, mixedRow);
+}
+
+void resize(const float* src, float* dst, const ResizeTaps& taps, bool vectorCode)
+{
+    if (vectorCode)
+        HWY_DYNAMIC_DISPATCH(ResizeRow)(src, dst, taps);
+    else
+        one_lane::ResizeRow(src, dst, taps);
+}
 } // namespace edge_rows
 
 void mixEdgeRow(const MixedEdgeRow& in, float* gradDispRow, float* mixedRow)
 {
-    if (in.vectorCode)
-        HWY_DYNAMIC_DISPATCH(edge_rows::MixEdgeRow)(in, gradDispRow, mixedRow);
-    else
-        edge_rows::one_lane::MixEdgeRow(in, gradDispRow, mixedRow);
+    edge_rows::mix(in, gradDispRow, mixedRow);
 }
 
 void resizeRow(const float* src, float* dst, const ResizeTaps& taps, bool vectorCode)
 {
-    if (vectorCode)
-        HWY_DYNAMIC_DISPATCH(edge_rows::ResizeRow)(src, dst, taps);
-    else
-        edge_rows::one_lane::ResizeRow(src, dst, taps);
+    edge_rows::resize(src, dst, taps, vectorCode);
 }
 } // namespace morvex::detail
 #endif
