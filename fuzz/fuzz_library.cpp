@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = bytes.next();
     const morvex::Camera camera = cameraOf(bytes);
     morvex::PairImages pair;
-    cv::Mat* const images[] = {&pair.viewLeft,   &pair.viewRight,  &pair.depthLeftA,
+    cv::Mat* const images[] = {&pair.viewLeft,    &pair.viewRight,  &pair.depthLeftA,
                                &pair.depthRightA, &pair.depthLeftB, &pair.depthRightB};
     for (cv::Mat* image : images)
         *image = imageOf(bytes, imageSize);

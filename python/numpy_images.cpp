@@ -40,8 +40,7 @@ ArrayImage arrayImage(py::handle argument, const std::string& label, int type, c
     // undefined: such arrays are copied, as arrays with other strides are (a
     // fresh numpy array is aligned).
     const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(Element) == 0;
-    const bool sharable =
-        aligned && array.strides(1) == element && rowStep >= cols * element && rowStep % element == 0;
+    const bool sharable = aligned && array.strides(1) == element && rowStep >= cols * element && rowStep % element == 0;
     if (!sharable)
         array = array.attr("copy")("C");
     // The metric only reads its inputs, so read-only arrays are fine.

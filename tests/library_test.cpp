@@ -189,8 +189,7 @@ TEST(EvaluateView, RefusesValuesThatAreNotFiniteOrTooLarge)
                 ADD_FAILURE() << names[m] << " with " << bad << ": error " << result.error << ", "
                               << result.countedPixels << " pixels counted";
             } catch (const morvex::Error& e) {
-                EXPECT_EQ(e.what(), std::string(names[m]) + ": pixel (row 5, column 7) is " +
-                                        morvex::formatFloat(bad) +
+                EXPECT_EQ(e.what(), std::string(names[m]) + ": pixel (row 5, column 7) is " + morvex::formatFloat(bad) +
                                         "; values must be finite and at most 2147483648 in magnitude");
             }
         }
@@ -232,7 +231,7 @@ TEST(EvaluateView, MapsAtOddAddressesGiveTheAlignedResults)
               0.0);
     cv::Mat oddMap(v.view.size(), CV_32F, buffer.data() + 1);
     expected.maps.matSelfWeight.copyTo(oddMap);
-    EXPECT_EQ(cv::norm(morvex::renderMap(oddMap, true), morvex::renderMap(expected.maps.matSelfWeight, true),
-                       cv::NORM_INF),
-              0.0);
+    EXPECT_EQ(
+        cv::norm(morvex::renderMap(oddMap, true), morvex::renderMap(expected.maps.matSelfWeight, true), cv::NORM_INF),
+        0.0);
 }

@@ -51,7 +51,8 @@ bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, const C
 
 ViewResult evaluateOneView(const ViewInputs& in, const Camera& camera, const ViewOptions& options)
 {
-    ViewResult result = detail::evaluateDepthView(in.view, in.depthA, in.depthB, depthConversion(camera, in.side), options);
+    ViewResult result =
+        detail::evaluateDepthView(in.view, in.depthA, in.depthB, depthConversion(camera, in.side), options);
     if (result.countedPixels == 0)
         throw Error(Input::None, std::string("no pixel of the ") + in.name +
                                      " view could be compared: every pixel's disparity sends it outside the image");

@@ -30,7 +30,7 @@ ValueRange upscaledRange(const LinearRows& rows);
 
 // `source` reads rows of a map of `size`; vectorCode: the processor's vector
 // code may be used (the same bits).
-EdgeStrength edgeStrength(const RowReader& source, cv::Size size, const cv::Mat& matKernelX,
-                          const cv::Mat& matKernelY, bool vectorCode);
+EdgeStrength edgeStrength(const RowReader& source, cv::Size size, const cv::Mat& matKernelX, const cv::Mat& matKernelY,
+                          bool vectorCode);
 
 } // namespace morvex::detail
