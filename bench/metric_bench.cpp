@@ -9,6 +9,8 @@
 #include <map>
 #include <thread>
 
+using namespace morvex::detail;
+
 namespace {
 
 struct BenchScene {

@@ -1,6 +1,7 @@
 #include "numpy_images.h"
 
 #include <climits>
+#include <cstdint>
 
 namespace py = pybind11;
 
@@ -34,9 +35,14 @@ ArrayImage arrayImage(py::handle argument, const std::string& label, int type, c
 
     const py::ssize_t element = sizeof(Element);
     const py::ssize_t rowStep = array.strides(0);
-    const bool sharable = array.strides(1) == element && rowStep >= cols * element && rowStep % element == 0;
+    // A buffer may start at any byte (frombuffer with an offset), and an
+    // element read at an address that is not a multiple of its alignment is
+    // undefined: such arrays are copied, as arrays with other strides are (a
+    // fresh numpy array is aligned).
+    const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(Element) == 0;
+    const bool sharable = aligned && array.strides(1) == element && rowStep >= cols * element && rowStep % element == 0;
     if (!sharable)
-        array = py::array_t<Element, py::array::c_style | py::array::forcecast>::ensure(array);
+        array = array.attr("copy")("C");
     // The metric only reads its inputs, so read-only arrays are fine.
     void* data = const_cast<void*>(array.data());
     const auto step = static_cast<std::size_t>(array.strides(0));

@@ -138,9 +138,16 @@ ViewOutput evaluateViewArrays(py::handle view, py::handle dispA, py::handle disp
     options.keepMaps = keepMaps;
     options.disparityErrors = true;
     ViewOutput output;
-    {
+    try {
         py::gil_scoped_release unlocked;
         output.result = morvex::evaluateView(maps[0].mat, maps[1].mat, maps[2].mat, options);
+    } catch (const morvex::Error& e) {
+        // The library names the maps as its C++ arguments are named.
+        std::string message = e.what();
+        for (const char* const cxx : {"dispA: ", "dispB: "})
+            if (message.rfind(cxx, 0) == 0)
+                message = (cxx[4] == 'A' ? "disp_a: " : "disp_b: ") + message.substr(7);
+        throwInputError(message, morvex::Input::None, "", message.substr(message.find(": ") + 2));
     }
     if (keepMaps)
         output.maps = viewMaps(output.result.maps);

@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -147,4 +149,89 @@ TEST(RunGlobals, NamedCallsGiveTheLibrarysResults)
     EXPECT_EQ(cv::norm(dispA, morvex::depthToDisparity(scene.depthLeftA, camera, 'L'), cv::NORM_INF), 0.0);
     const morvex::PairResult pair = morvex::score(pairOf(scene), camera);
     EXPECT_EQ(evaluateView(view, dispA, dispB), pair.left.error);
+}
+
+namespace {
+
+struct FloatView {
+    cv::Mat view, dispA, dispB;
+};
+
+FloatView floatViewOf(const SampleScene& scene)
+{
+    const morvex::Camera camera = morvex::Camera::fromText(scene.cameraText);
+    FloatView v;
+    scene.left.convertTo(v.view, CV_32F);
+    v.dispA = morvex::depthToDisparity(scene.depthLeftA, camera, 'L');
+    v.dispB = morvex::depthToDisparity(scene.depthLeftB, camera, 'L');
+    return v;
+}
+
+} // namespace
+
+// A value that is not a finite number, or whose truncation does not fit in
+// 32 bits, would make the error NaN with pixels counted (through the edge
+// strengths of set A) or drop its pixels silently (set B): refused in every
+// map, naming the first such pixel. The largest usable values still score.
+TEST(EvaluateView, RefusesValuesThatAreNotFiniteOrTooLarge)
+{
+    const FloatView v = floatViewOf(makeSampleScene({64, 48, 2, 0}));
+    const char* const names[] = {"view", "dispA", "dispB"};
+    const float infinity = std::numeric_limits<float>::infinity();
+    for (const float bad : {infinity, -infinity, std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::max(), std::nextafter(2147483648.0f, infinity)})
+        for (int m = 0; m < 3; ++m) {
+            cv::Mat maps[] = {v.view.clone(), v.dispA.clone(), v.dispB.clone()};
+            maps[m](cv::Rect(7, 5, 20, 10)).setTo(bad);
+            maps[m].at<float>(9, 3) = bad;
+            try {
+                const morvex::ViewResult result = morvex::evaluateView(maps[0], maps[1], maps[2]);
+                ADD_FAILURE() << names[m] << " with " << bad << ": error " << result.error << ", "
+                              << result.countedPixels << " pixels counted";
+            } catch (const morvex::Error& e) {
+                EXPECT_EQ(e.what(), std::string(names[m]) + ": pixel (row 5, column 7) is " + morvex::formatFloat(bad) +
+                                        "; values must be finite and at most 2147483648 in magnitude");
+            }
+        }
+    for (const float largest : {2147483648.0f, -2147483648.0f}) {
+        cv::Mat dispA = v.dispA.clone();
+        dispA(cv::Rect(7, 5, 20, 10)).setTo(largest);
+        const morvex::ViewResult result = morvex::evaluateView(v.view, dispA, v.dispB);
+        EXPECT_GT(result.countedPixels, 0);
+        EXPECT_TRUE(std::isfinite(result.error)) << result.error;
+    }
+}
+
+// Float maps may share a buffer at any byte (numpy's frombuffer with an
+// offset): they give the bits of the same maps in aligned memory.
+TEST(EvaluateView, MapsAtOddAddressesGiveTheAlignedResults)
+{
+    const SampleScene scene = makeSampleScene({64, 48, 4, 0});
+    const FloatView v = floatViewOf(scene);
+    const size_t bytes = v.view.total() * sizeof(float);
+    std::vector<unsigned char> buffer(3 * bytes + 3);
+    cv::Mat odd[3];
+    const cv::Mat* const aligned[] = {&v.view, &v.dispA, &v.dispB};
+    for (int i = 0; i < 3; ++i) {
+        odd[i] = cv::Mat(v.view.size(), CV_32F, buffer.data() + 1 + i * (bytes + 1));
+        aligned[i]->copyTo(odd[i]);
+    }
+    morvex::ViewOptions options;
+    options.keepMaps = true;
+    options.disparityErrors = true;
+    const morvex::ViewResult expected = morvex::evaluateView(v.view, v.dispA, v.dispB, options);
+    const morvex::ViewResult result = morvex::evaluateView(odd[0], odd[1], odd[2], options);
+    EXPECT_EQ(result.error, expected.error);
+    EXPECT_EQ(result.countedPixels, expected.countedPixels);
+    EXPECT_EQ(result.absDifferenceSum, expected.absDifferenceSum);
+
+    const morvex::Camera camera = morvex::Camera::fromText(scene.cameraText);
+    EXPECT_EQ(cv::norm(morvex::disparityToDepth(odd[1], camera, 'L'), morvex::disparityToDepth(v.dispA, camera, 'L'),
+                       cv::NORM_INF),
+              0.0);
+    cv::Mat oddMap(v.view.size(), CV_32F, buffer.data() + 1);
+    expected.maps.matSelfWeight.copyTo(oddMap);
+    EXPECT_EQ(
+        cv::norm(morvex::renderMap(oddMap, true), morvex::renderMap(expected.maps.matSelfWeight, true), cv::NORM_INF),
+        0.0);
 }

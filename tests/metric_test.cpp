@@ -15,6 +15,8 @@
 #include <random>
 #include <vector>
 
+using namespace morvex::detail;
+
 namespace {
 
 cv::Mat row(const std::vector<float>& values)

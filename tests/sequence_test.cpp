@@ -2,6 +2,7 @@
 // and name the input and the fault when they cannot, and every frame of a run
 // of the built tool on a sequence has the result of a single-pair run on it,
 // whatever the container and the number of threads.
+#include "driver/image_memory.h"
 #include "readers/frame_source.h"
 #include "tool_runner.h"
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <thread>
 
 using nlohmann::json;
 
@@ -303,4 +305,69 @@ TEST(SequenceRun, BrokenSequencesFailWithOneLine)
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')),
                   "morvex: " + option[0] + " works on single stereo pairs only, not on sequences");
     }
+}
+
+namespace {
+
+cv::Mat imageIn(const ImageMemory& memory, cv::Size size, int type)
+{
+    cv::Mat image;
+    image.allocator = const_cast<ImageMemory*>(&memory);
+    image.create(size, type);
+    return image;
+}
+
+bool onHugePageBoundary(const cv::Mat& image)
+{
+    return reinterpret_cast<std::uintptr_t>(image.data) % ImageMemory::kHugePage == 0;
+}
+
+} // namespace
+
+// A sequence run's frames come and go at a few sizes: large buffers start on
+// a huge page, and one given back is taken again for the next image of its
+// size, as long as no other size is asked for; small ones stay OpenCV's.
+TEST(ImageMemory, LargeBuffersOnHugePagesAreKeptForTheirSize)
+{
+    ImageMemory memory;
+    const cv::Size frame(1920, 1080);
+    const uchar* first;
+    {
+        cv::Mat a = imageIn(memory, frame, CV_8UC1), b = imageIn(memory, frame, CV_8UC1);
+        EXPECT_TRUE(onHugePageBoundary(a) && onHugePageBoundary(b));
+        EXPECT_EQ(memory.mappings(), 2u);
+        first = a.data;
+        a.setTo(7);
+        b.setTo(9);
+        EXPECT_EQ(cv::countNonZero(a == 7), frame.area());
+    }
+    cv::Mat again = imageIn(memory, frame, CV_8UC1);
+    cv::Mat another = imageIn(memory, frame, CV_8UC1);
+    EXPECT_EQ(memory.mappings(), 2u);
+    EXPECT_TRUE(again.data == first || another.data == first);
+    const cv::Mat small = imageIn(memory, {64, 48}, CV_8UC1);
+    EXPECT_EQ(memory.mappings(), 2u);
+
+    // Rows of three floats a pixel, and a region of it, as OpenCV lays them out.
+    again.release();
+    cv::Mat floats = imageIn(memory, {1000, 700}, CV_32FC3);
+    EXPECT_EQ(memory.mappings(), 3u);
+    EXPECT_EQ(floats.step[0], 12000u);
+    floats.setTo(cv::Scalar(1, 2, 3));
+    const cv::Mat region = floats(cv::Rect(10, 20, 30, 40)).clone();
+    EXPECT_EQ(region.at<cv::Vec3f>(39, 29), cv::Vec3f(1, 2, 3));
+
+    // Threads that take and give back frames get whole frames of their own.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&memory, frame, t] {
+            for (int i = 0; i < 20; ++i) {
+                cv::Mat image = imageIn(memory, frame, CV_8UC1);
+                image.setTo(t);
+                EXPECT_EQ(cv::countNonZero(image != t), 0);
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_LE(memory.mappings(), 6u);
 }

@@ -198,6 +198,10 @@ cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char si
 // The metric of one view on disparities of your own: the view's grey values
 // 0..255 and whole-pixel disparities of sets A and B, CV_32FC1 maps of one
 // size of at least 8x8. The error is NaN when no pixel can be compared.
+// Throws Error for a value in any of the three maps that is NaN, infinite or
+// of magnitude above 2^31 (2147483648), naming the map and the first such
+// pixel: "dispA: pixel (row 5, column 7) is inf; ...". The maps may start at
+// any address (a misaligned map is read from a copy).
 ViewResult evaluateView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB,
                         const ViewOptions& options = {});
 

@@ -109,3 +109,33 @@ def test_arguments_the_command_line_cannot_be_given():
     for shape in ((0, 5), (5, 0)):
         disparity = morvex.depth_to_disparity(np.zeros(shape, np.uint8), CAMERA, "R")
         assert disparity.shape == shape and disparity.dtype == np.float32
+
+
+@pytest.mark.parametrize("bad", [float("nan"), float("inf"), -float("inf"), np.finfo(np.float32).max, 2.0**31 + 256])
+@pytest.mark.parametrize("index, name", [(0, "view"), (1, "disp_a"), (2, "disp_b")])
+def test_values_that_are_not_finite_or_too_large_are_refused(bad, index, name):
+    rng = np.random.default_rng(3)
+    maps = [rng.integers(0, 256, (48, 64)).astype(np.float32), np.full((48, 64), -2, np.float32),
+            rng.integers(-4, 0, (48, 64)).astype(np.float32)]
+    maps[index][5:15, 7:27] = bad
+    shown = {"nan": "nan", "inf": "inf", "-inf": "-inf"}.get(str(bad), f"{np.float32(bad):g}")
+    assert raised(morvex.evaluate_view, *maps) == (
+        morvex.InputError, f"{name}: pixel (row 5, column 7) is {shown}; values must be finite and at most 2147483648 "
+                    "in magnitude")
+
+
+def test_float_arrays_at_odd_addresses_give_the_aligned_results():
+    rng = np.random.default_rng(4)
+    maps = [rng.integers(0, 256, (48, 64)).astype(np.float32), np.full((48, 64), -2, np.float32),
+            rng.integers(-4, 0, (48, 64)).astype(np.float32)]
+    odd = []
+    for array in maps:
+        buffer = bytearray(array.nbytes + 1)
+        shifted = np.frombuffer(buffer, np.float32, offset=1).reshape(array.shape)
+        assert not shifted.flags.aligned
+        shifted[...] = array
+        odd.append(shifted)
+    fields = ("error", "counted_pixels", "disagreeing_pixels", "abs_difference_sum")
+    expected, result = morvex.evaluate_view(*maps), morvex.evaluate_view(*odd)
+    assert [getattr(result, f) for f in fields] == [getattr(expected, f) for f in fields]
+    assert np.array_equal(morvex.disparity_to_depth(odd[2], CAMERA, "L"), morvex.disparity_to_depth(maps[2], CAMERA, "L"))

@@ -13,6 +13,8 @@
 
 namespace morvex {
 
+using detail::g_half;
+
 namespace {
 
 const char* const kRoles[] = {

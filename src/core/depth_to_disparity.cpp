@@ -1,5 +1,6 @@
 #include "core/depth_to_disparity.h"
 
+#include "metric/float_maps.h"
 #include "metric/settings.h"
 
 #include <cmath>
@@ -7,6 +8,9 @@
 #include <limits>
 
 namespace morvex {
+
+using detail::g_half;
+using detail::g_peakValue;
 
 // The double as the float conversion rounds it, but kept inside the float
 // range: a double beyond it has no defined conversion. Past the largest
@@ -91,10 +95,11 @@ cv::Mat depthToDisparity(const cv::Mat& depth, const Camera& camera, char side)
     return disparity;
 }
 
-cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char side)
+cv::Mat disparityToDepth(const cv::Mat& disparityArgument, const Camera& camera, char side)
 {
-    if (disparity.type() != CV_32FC1)
+    if (disparityArgument.type() != CV_32FC1)
         throw Error(Input::None, "a disparity map must be 32-bit float (CV_32FC1)");
+    const cv::Mat disparity = detail::floatsInPlace(disparityArgument);
     const DisparityMapping mapping = disparityMapping(camera, side);
     const float scale = static_cast<float>(mapping.scale);
     const float offset = static_cast<float>(mapping.offset);
@@ -127,7 +132,7 @@ cv::Mat disparityToDepth(const cv::Mat& disparity, const Camera& camera, char si
     return depth;
 }
 
-DepthConversion depthConversion(const Camera& camera, char side)
+detail::DepthConversion depthConversion(const Camera& camera, char side)
 {
     const DisparityMapping mapping = disparityMapping(camera, side);
     return {disparityTable(camera, side), mapping.scale, mapping.offset};

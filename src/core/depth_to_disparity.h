@@ -21,6 +21,6 @@ DisparityMapping disparityMapping(const Camera& camera, char side);
 std::array<float, 256> disparityTable(const Camera& camera, char side);
 
 // Both, as the depth form of the metric takes them.
-DepthConversion depthConversion(const Camera& camera, char side);
+detail::DepthConversion depthConversion(const Camera& camera, char side);
 
 } // namespace morvex

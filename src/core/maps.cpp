@@ -1,3 +1,4 @@
+#include "metric/float_maps.h"
 #include "metric/settings.h"
 
 #include <morvex/morvex.h>
@@ -11,6 +12,8 @@
 #include <vector>
 
 namespace morvex {
+
+using detail::g_peakValue;
 
 namespace {
 
@@ -102,8 +105,9 @@ void drawColourBar(cv::Mat strip, float top)
 
 } // namespace
 
-cv::Mat renderMap(const cv::Mat& map, bool autoRange)
+cv::Mat renderMap(const cv::Mat& mapArgument, bool autoRange)
 {
+    const cv::Mat map = detail::floatsInPlace(mapArgument);
     float low = 0.0f;
     float high = g_peakValue;
     if (autoRange) {
@@ -133,8 +137,12 @@ cv::Mat renderMap(const cv::Mat& map, bool autoRange)
     return image;
 }
 
-cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& maps, float top)
+cv::Mat errorHeatmap(const cv::Mat& view, const ViewMaps& mapArguments, float top)
 {
+    ViewMaps maps = mapArguments;
+    for (cv::Mat* m : {&maps.matSelfSim, &maps.matInvadSim, &maps.matSelfWeight, &maps.matInvadWeight,
+                       &maps.matValidSelf, &maps.matValidInvad})
+        *m = detail::floatsInPlace(*m);
     // Half of the non-zero errors are far below one grey level, traces of
     // the synthesis' averaging: they get no colour.
     cv::Mat weighted = weightedErrorMap(maps);

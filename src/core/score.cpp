@@ -14,6 +14,10 @@
 
 namespace morvex {
 
+using detail::g_half;
+using detail::g_peakValue;
+using detail::g_reduceFactor;
+
 namespace {
 
 struct ViewInputs {
@@ -37,7 +41,7 @@ bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, const C
         const uint8_t* b = depthB.ptr<uint8_t>(r);
         for (int64_t c = 0; c < width; ++c)
             for (const uint8_t v : {a[c], b[c]}) {
-                const int64_t x = c + truncateDisparity(table[v]);
+                const int64_t x = c + detail::truncateDisparity(table[v]);
                 if (x >= 0 && x < width)
                     return true;
             }
@@ -47,7 +51,8 @@ bool anyPixelArrivesInside(const cv::Mat& depthA, const cv::Mat& depthB, const C
 
 ViewResult evaluateOneView(const ViewInputs& in, const Camera& camera, const ViewOptions& options)
 {
-    ViewResult result = evaluateDepthView(in.view, in.depthA, in.depthB, depthConversion(camera, in.side), options);
+    ViewResult result =
+        detail::evaluateDepthView(in.view, in.depthA, in.depthB, depthConversion(camera, in.side), options);
     if (result.countedPixels == 0)
         throw Error(Input::None, std::string("no pixel of the ") + in.name +
                                      " view could be compared: every pixel's disparity sends it outside the image");

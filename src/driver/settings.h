@@ -6,6 +6,15 @@
 
 #include "metric/settings.h"
 
+using morvex::detail::g_edgeSteps;
+using morvex::detail::g_gradientMix;
+using morvex::detail::g_half;
+using morvex::detail::g_peakValue;
+using morvex::detail::g_reduceFactor;
+using morvex::detail::g_searchRadius;
+using morvex::detail::g_searchSteps;
+using morvex::detail::g_weightOffset;
+
 extern bool g_showMaps;    // show the intermediate maps in windows
 extern bool g_printPhases; // print phase banners and phase times
 

@@ -19,7 +19,7 @@
 #include <type_traits>
 
 HWY_BEFORE_NAMESPACE();
-namespace depth_rows {
+namespace morvex::detail::depth_rows {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -596,13 +596,14 @@ void NearHalfwayLanes(const double* estimates, size_t count, bool* asSelf, bool*
 }
 
 } // namespace HWY_NAMESPACE
-} // namespace depth_rows
+} // namespace morvex::detail::depth_rows
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 // The dispatch names the functions within their namespace (a build with one
 // target calls that target's directly). Without vector code, the one-lane
 // target, which every build compiles.
+namespace morvex::detail {
 namespace depth_rows {
 HWY_EXPORT(TruncateDepthRow);
 HWY_EXPORT(SearchAndErrorTerms);
@@ -660,4 +661,6 @@ PoolingShares poolingShares(const RowTerms& terms, int width)
     const int first = width / 8 * kPooledInTruncation;
     return {PoolingCursor(terms, 0, first, {}), PoolingCursor(terms, first, width, {})};
 }
+
+} // namespace morvex::detail
 #endif

@@ -18,6 +18,8 @@
 #include <new>
 #include <vector>
 
+namespace morvex::detail {
+
 // Memory for a row array that shares no cache line with any other: the two
 // views are computed on two threads, and arrays allocated one after the
 // other would otherwise bounce the lines at their ends between the cores.
@@ -235,3 +237,5 @@ PoolingShares poolingShares(const RowTerms& terms, int width);
 // those compiled.
 void nearHalfwayLanes(const double* estimates, size_t count, bool* asSelf, bool* asInvad);
 std::vector<int64_t> depthRowTargets();
+
+} // namespace morvex::detail

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace morvex::detail {
+
 namespace {
 
 struct Tally {
@@ -82,3 +84,5 @@ void countDisparityDifferences(const cv::Mat& dispA, const cv::Mat& dispB, morve
     }
     store(tally, static_cast<long long>(dispA.rows) * dispA.cols, result);
 }
+
+} // namespace morvex::detail

@@ -2,7 +2,7 @@
 
 #include "metric/settings.h"
 #include "metric/error_terms.h"
-#include "metric/vector_code.h"
+#include "metric/edge_rows.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +10,8 @@
 #include <limits>
 #include <numeric>
 #include <vector>
+
+namespace morvex::detail {
 
 // Index of a neighbour across the border, reflected about the edge pixel
 // (-1 -> 1, n -> n - 2); a single pixel reflects onto itself.
@@ -47,8 +49,7 @@ std::vector<KernelTerm> kernelTerms(const cv::Mat& kernel)
 // below it, each padded with its reflected ends: the terms added term by
 // term across the row from 0 in single precision, per pixel the same sums in
 // the same order, in loops the compiler vectorises.
-MORVEX_VECTOR_CLONES void filterRow(const std::vector<KernelTerm>& terms, const float* const padded[3], int cols,
-                                    float* out)
+void filterRow(const std::vector<KernelTerm>& terms, const float* const padded[3], int cols, float* out)
 {
     std::fill(out, out + cols, 0.0f);
     for (const KernelTerm& t : terms) {
@@ -58,7 +59,7 @@ MORVEX_VECTOR_CLONES void filterRow(const std::vector<KernelTerm>& terms, const 
     }
 }
 
-MORVEX_VECTOR_CLONES void magnitudeRow(const float* gx, const float* gy, int cols, float* out)
+void magnitudeRow(const float* gx, const float* gy, int cols, float* out)
 {
     for (int c = 0; c < cols; ++c) {
         const float squareY = gy[c] * gy[c];
@@ -145,7 +146,7 @@ BlendedRow blendedRow(const LinearRows& rows, int r)
 
 // The range of the upscaled map, its rows made and scanned in one go, eight
 // columns at a time in independent lanes (vector min and max).
-MORVEX_VECTOR_CLONES ValueRange scannedRange(const LinearRows& rows)
+ValueRange scannedRange(const LinearRows& rows)
 {
     using Lanes = float __attribute__((vector_size(32)));
     constexpr int kLanes = 8;
@@ -341,35 +342,32 @@ ValueRange upscaledRange(const LinearRows& rows)
 }
 
 EdgeStrength edgeStrength(const RowReader& source, cv::Size fullSize, const cv::Mat& matKernelX,
-                          const cv::Mat& matKernelY)
+                          const cv::Mat& matKernelY, bool vectorCode)
 {
     const cv::Size reducedSize(fullSize.width / g_reduceFactor, fullSize.height / g_reduceFactor);
 
-    const LinearRows reduced = resizeLinearRows(source, fullSize, reducedSize);
+    LinearRows reduced = resizeLinearRows(source, fullSize, reducedSize);
+    reduced.vectorCode = vectorCode;
     EdgeStrength edges;
     edges.upscaled =
         resizeLinearRowsOnDemand(reducedGradientMagnitude(reduced, reducedSize, matKernelX, matKernelY), fullSize);
+    edges.upscaled.vectorCode = vectorCode;
     edges.range = upscaledRange(edges.upscaled);
     return edges;
 }
 
-MORVEX_VECTOR_CLONES void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, int r,
-                                       float* gradDispRow, float* mixedRow)
+void mixedEdgeRow(const EdgeStrength& gradView, const EdgeStrength& gradDisp, int r, float* gradDispRow,
+                  float* mixedRow, bool vectorCode)
 {
-    const BlendedRow view = blendedRow(gradView.upscaled, r);
-    const BlendedRow disp = blendedRow(gradDisp.upscaled, r);
-    const float viewLo = gradView.range.lo;
-    const float viewSpan = gradView.range.hi - gradView.range.lo;
-    const float dispLo = gradDisp.range.lo;
-    const float dispSpan = gradDisp.range.hi - gradDisp.range.lo;
-    const bool viewFlat = gradView.range.hi == gradView.range.lo;
-    const bool dispFlat = gradDisp.range.hi == gradDisp.range.lo;
+    const auto blend = [r](const EdgeStrength& edges) {
+        const BlendedRow row = blendedRow(edges.upscaled, r);
+        return EdgeRowBlend{row.upper, row.lower, row.w0, row.w1, edges.range.lo, edges.range.hi - edges.range.lo,
+                            edges.range.hi == edges.range.lo};
+    };
     const EdgeMix mix = edgeMix();
     const int width = static_cast<int>(gradView.upscaled.columns.index.size());
-    for (int c = 0; c < width; ++c) {
-        const float v = viewFlat ? 0.0f : (view[c] - viewLo) / viewSpan;
-        const float d = dispFlat ? 0.0f : (disp[c] - dispLo) / dispSpan;
-        gradDispRow[c] = d;
-        mixedRow[c] = mix(v, d);
-    }
+    mixEdgeRow({blend(gradView), blend(gradDisp), mix.viewShare, mix.dispShare, width, vectorCode}, gradDispRow,
+               mixedRow);
 }
+
+} // namespace morvex::detail

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace morvex::detail {
+
 
 // The pieces of one error term: a squared error and its weight.
 
@@ -83,3 +85,5 @@ inline float errorWeight(float mixedEdges, float magnitude, float offset)
     const float product = mixedEdges * magnitude;
     return product + offset;
 }
+
+} // namespace morvex::detail

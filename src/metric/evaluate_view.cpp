@@ -3,6 +3,7 @@
 #include "metric/depth_rows.h"
 #include "metric/disparity_differences.h"
 #include "metric/edge_strength.h"
+#include "metric/float_maps.h"
 #include "metric/phase_report.h"
 #include "metric/similarity_search.h"
 #include "metric/view_pass.h"
@@ -12,8 +13,8 @@
 #include <cmath>
 #include <vector>
 
-using morvex::ViewOptions;
-using morvex::ViewResult;
+namespace morvex {
+namespace detail {
 
 namespace {
 
@@ -164,8 +165,8 @@ ViewResult finishView(PhaseReport& phases, const cv::Mat& view, const RowReader&
 
     phases.next("Self Similarity");
     const cv::Size size = view.size();
-    const EdgeStrength gradView = edgeStrength(viewRows, size, matKernelX, matKernelY);
-    const EdgeStrength gradDisp = edgeStrength(dispARows, size, matKernelX, matKernelY);
+    const EdgeStrength gradView = edgeStrength(viewRows, size, matKernelX, matKernelY, options.vectorCode);
+    const EdgeStrength gradDisp = edgeStrength(dispARows, size, matKernelX, matKernelY, options.vectorCode);
     const bool wantMaps = options.showMap || options.keepMaps;
     morvex::ViewMaps maps;
     const ViewPassInputs inputs{view, &gradView, &gradDisp, matExpWeight.ptr<float>(0), options.vectorCode};
@@ -223,19 +224,27 @@ ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const c
     return result;
 }
 
-namespace morvex {
+} // namespace detail
 
-ViewResult evaluateView(const cv::Mat& view, const cv::Mat& dispA, const cv::Mat& dispB, const ViewOptions& options)
+ViewResult evaluateView(const cv::Mat& viewArgument, const cv::Mat& dispAArgument, const cv::Mat& dispBArgument,
+                        const ViewOptions& options)
 {
-    const cv::Mat* const maps[] = {&view, &dispA, &dispB};
+    using namespace detail;
+    const cv::Mat* const arguments[] = {&viewArgument, &dispAArgument, &dispBArgument};
     const char* const names[] = {"view", "dispA", "dispB"};
+    cv::Mat maps[3];
     for (int i = 0; i < 3; ++i) {
-        if (maps[i]->type() != CV_32FC1)
+        if (arguments[i]->type() != CV_32FC1)
             throw Error(Input::None, std::string(names[i]) + ": is not a single-channel float map (CV_32FC1)");
-        const std::string problem = imageSizeProblem(maps[i]->size(), view.size(), "the view");
+        const std::string problem = imageSizeProblem(arguments[i]->size(), viewArgument.size(), "the view");
         if (!problem.empty())
             throw Error(Input::None, std::string(names[i]) + ": " + problem);
+        maps[i] = floatsInPlace(*arguments[i]);
+        checkValues(maps[i], names[i]);
     }
+    const cv::Mat& view = maps[0];
+    const cv::Mat& dispA = maps[1];
+    const cv::Mat& dispB = maps[2];
     PhaseReport phases(options.phaseLines);
     phases.begin("Preparation");
     const FloatDisparities disparities{dispA, dispB, magnitudeRange(dispA), magnitudeRange(dispB)};

@@ -4,6 +4,8 @@
 
 #include <array>
 
+namespace morvex::detail {
+
 // How one camera turns depth values into disparities: the disparity of each
 // of the 256 values, as depthToDisparity gives it, and the double scale and
 // offset of the unrounded disparities.
@@ -20,3 +22,5 @@ struct DepthConversion {
 // CV_8UC1 of one size of at least 8x8.
 morvex::ViewResult evaluateDepthView(const cv::Mat& view, const cv::Mat& depthA, const cv::Mat& depthB,
                                      const DepthConversion& conversion, const morvex::ViewOptions& options);
+
+} // namespace morvex::detail

@@ -1,9 +1,11 @@
 #include "metric/linear_resize.h"
 
-#include "metric/vector_code.h"
+#include "metric/edge_rows.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace morvex::detail {
 
 namespace {
 
@@ -65,18 +67,6 @@ ColumnTaps columnTapArrays(const std::vector<LinearTap>& taps, int lastTwoTap)
     return arrays;
 }
 
-MORVEX_VECTOR_CLONES void resizeRow(const float* src, float* __restrict dst, const ColumnTaps& taps)
-{
-    const int dstLength = static_cast<int>(taps.index.size());
-    const int* index = taps.index.data();
-    const float* w0 = taps.weight0.data();
-    const float* w1 = taps.weight1.data();
-    for (int d = 0; d < taps.lastTwoTap; ++d)
-        dst[d] = src[index[d]] * w0[d] + src[index[d] + 1] * w1[d];
-    for (int d = taps.lastTwoTap; d < dstLength; ++d)
-        dst[d] = src[index[d]];
-}
-
 // The source columns that resizeRow reads; a reduction reads only some.
 std::vector<int> columnsRead(const ColumnTaps& taps, int srcLength)
 {
@@ -112,7 +102,9 @@ const float* LinearRows::horizontalRow(int sourceRow, int keep) const
     } else {
         in = source.ptr<float>(sourceRow);
     }
-    resizeRow(in, window_[slot].data(), columns);
+    const ResizeTaps taps{columns.index.data(), columns.weight0.data(), columns.weight1.data(), columns.lastTwoTap,
+                          static_cast<int>(columns.index.size())};
+    resizeRow(in, window_[slot].data(), taps, vectorCode);
     windowRow_[slot] = sourceRow;
     return window_[slot].data();
 }
@@ -160,3 +152,5 @@ LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size)
     result.source = source;
     return result;
 }
+
+} // namespace morvex::detail

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+namespace morvex::detail {
+
 // Writes the values of row `row` of a float image at the given columns into
 // `out`, indexed by column (out[c] for each c of `columns`).
 using RowReader = std::function<void(int row, const std::vector<int>& columns, float* out)>;
@@ -34,6 +36,7 @@ struct LinearRows {
     std::vector<int> readColumns; // the columns of a row that the horizontal stage reads
     ColumnTaps columns;
     std::vector<LinearTap> rows; // one per row of the result
+    bool vectorCode = true;      // the processor's vector code may be used (the same bits)
 
     // The horizontal stage of a source row; `keep` names a source row whose
     // stage must stay available too.
@@ -55,3 +58,5 @@ LinearRows resizeLinearRows(const RowReader& source, cv::Size sourceSize, cv::Si
 
 // The same resize of a whole float map.
 LinearRows resizeLinearRowsOnDemand(const cv::Mat& source, cv::Size size);
+
+} // namespace morvex::detail

@@ -1,5 +1,7 @@
 #include "metric/phase_report.h"
 
+namespace morvex::detail {
+
 using std::chrono::steady_clock;
 
 void PhaseReport::timeLine()
@@ -32,3 +34,5 @@ void PhaseReport::end()
     if (lines_)
         timeLine();
 }
+
+} // namespace morvex::detail

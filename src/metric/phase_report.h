@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+namespace morvex::detail {
+
 // The phase banners and times of a view's computation, handed as lines to
 // `lines`. Without a receiver nothing is formatted and the clock is not read.
 class PhaseReport {
@@ -18,3 +20,5 @@ private:
     const morvex::PhaseLines& lines_;
     std::chrono::steady_clock::time_point phaseStart_;
 };
+
+} // namespace morvex::detail

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace morvex::detail {
+
 // Truncates a disparity toward zero to a whole number of pixels. Values past
 // the 32-bit range saturate, and NaN maps to INT32_MIN, so every column
 // computed from a disparity stays well defined (in 64 bits) and far outside
@@ -83,3 +85,5 @@ inline float synthesise(const SearchRow<Truncated>& row, int64_t x, int64_t star
     }
     return weighted / weights;
 }
+
+} // namespace morvex::detail

@@ -1,5 +1,7 @@
 #include "metric/value_range.h"
 
+namespace morvex::detail {
+
 void includeRow(ValueRange& range, const float* row, int n)
 {
     // Eight independent lanes let the compiler use vector min and max; the
@@ -26,3 +28,5 @@ void includeRow(ValueRange& range, const float* row, int n)
     for (; c < n; ++c)
         range.include(row[c]);
 }
+
+} // namespace morvex::detail

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace morvex::detail {
+
 
 // The minimum and maximum of a feature map, and the map's values rescaled by
 // them to 0..1. The scan starts from 1e6 / -1e6 and skips NaN elements.
@@ -28,3 +30,5 @@ struct ValueRange {
 // Adds the n values of a row to the range. The same range as including them
 // one by one, for rows without negative zeros (the feature maps have none).
 void includeRow(ValueRange& range, const float* row, int n);
+
+} // namespace morvex::detail

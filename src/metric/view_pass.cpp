@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+namespace morvex::detail {
+
 namespace {
 
 // One row of the disparities through the depth tables.
@@ -234,7 +236,8 @@ ViewPassResult runRows(const ViewPassInputs& inputs, RowFor rowFor, Search searc
 
     for (int r = 0; r < height; ++r) {
         const float* view = floatView ? viewRow(inputs.view, r, buffers.view) : nullptr;
-        mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data());
+        mixedEdgeRow(*inputs.gradView, *inputs.gradDisp, r, buffers.gradDisp.data(), buffers.mixed.data(),
+                     inputs.vectorCode);
         const uint8_t* view8 = inputs.view.depth() == CV_8U ? inputs.view.ptr<uint8_t>(r) : nullptr;
         const RowContext context{view,  view8, buffers.gradDisp.data(), buffers.mixed.data(), width, inputs.expWeight,
                                  maps != nullptr};
@@ -291,3 +294,5 @@ ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities&
     };
     return runRows(inputs, rowFor, searchAndPoolRow<FloatRow>, maps);
 }
+
+} // namespace morvex::detail

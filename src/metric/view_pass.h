@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace morvex::detail {
+
 // The per-pixel work of one view in one pass over its rows: the similarity
 // search of both passes, the two error terms, their weights and the pooling.
 // Every row is finished before the next one starts, so no full-size map is
@@ -50,3 +52,5 @@ struct ViewPassResult {
 // Runs the pass over all rows of the view; fills `maps` when it is not null.
 ViewPassResult runViewPass(const ViewPassInputs& inputs, const DepthDisparities& disparities, morvex::ViewMaps* maps);
 ViewPassResult runViewPass(const ViewPassInputs& inputs, const FloatDisparities& disparities, morvex::ViewMaps* maps);
+
+} // namespace morvex::detail
