@@ -7,6 +7,7 @@
 
 #include "readers/frame_source.h"
 #include "readers/image_file.h"
+#include "readers/image_memory.h"
 #include "readers/large_allocations.h"
 #include "readers/pair_reader.h"
 
@@ -190,9 +191,14 @@ by their high 8 bits, with a UserWarning, turned upright by an EXIF
 orientation). `input` is the role it is read for (left, right, depth_left_a,
 ..., depth_right_b): a depth map must be grey. Raises morvex.InputError.)");
 
-    m.def("_keep_large_allocations", &keepLargeAllocations,
-          "Tunes the C library's allocator of this process for reading and scoring many frames, as the command "
-          "line does; for morvex-eval's own process.");
+    m.def(
+        "_keep_large_allocations",
+        [] {
+            keepLargeAllocations();
+            useImageMemory();
+        },
+        "Tunes the allocators of this process for reading and scoring many frames, as the command line does; "
+        "for morvex-eval's own process, before it makes any image.");
     m.def(
         "pattern_file",
         [](const std::string& pattern, long long k, const std::string& input) {

@@ -2,7 +2,7 @@
 // and name the input and the fault when they cannot, and every frame of a run
 // of the built tool on a sequence has the result of a single-pair run on it,
 // whatever the container and the number of threads.
-#include "driver/image_memory.h"
+#include "readers/image_memory.h"
 #include "readers/frame_source.h"
 #include "tool_runner.h"
 

@@ -1,5 +1,5 @@
 #include "driver/command_line.h"
-#include "driver/image_memory.h"
+#include "readers/image_memory.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "driver/image_memory.h"
+#include "readers/image_memory.h"
 
 #include <sys/mman.h>
 
