@@ -19,6 +19,7 @@ import math
 import os
 import re
 import struct
+import warnings
 import zlib
 
 import numpy as np
@@ -76,7 +77,9 @@ def heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
                 images[view, method] = png(morvex.error_heatmap(image, getattr(result, view).maps))
         return images
 
-    with concurrent.futures.ThreadPoolExecutor(max_workers=workers or os.cpu_count()) as pool:
+    # The scoring pass has kept the frames' warnings; a filter is global, so the threads keep quiet too.
+    with warnings.catch_warnings(), concurrent.futures.ThreadPoolExecutor(max_workers=workers or os.cpu_count()) as pool:
+        warnings.simplefilter("ignore", UserWarning)
         jobs = {sequence: [(k, pool.submit(frame_images, sequence, k)) for k in worst_frames(pairs, sequence, count)]
                 for sequence in sequences}
         return {sequence: [(k, job.result()) for k, job in frames] for sequence, frames in jobs.items()}
@@ -179,7 +182,9 @@ SCRIPT = """
   document.querySelectorAll("a.zoom").forEach(function (link) {
     link.addEventListener("click", function (event) {
       event.preventDefault();
-      overlay.querySelector("img").src = link.getAttribute("href");
+      var image = overlay.querySelector("img") || overlay.appendChild(document.createElement("img"));
+      image.src = link.getAttribute("href");
+      image.alt = link.getAttribute("title");
       overlay.querySelector("p").textContent = link.getAttribute("title");
       overlay.style.display = "block";
     });
@@ -465,7 +470,7 @@ def page(ds, outdir, results, pairs, images, statistics, rate_distortion, date=N
             f"<h1>morvex report: {_e(name)}</h1>"
             f'<p class="meta">morvex {_e(results["morvex_version"])} · {_e(date)} · {len(sequences)} sequences, '
             f"{len(methods)} methods · <code>{_e(ds.path)}</code></p><nav>{nav}</nav>{body}"
-            '<div id="tip"></div><div id="overlay"><p></p><img alt="full size"></div>'
+            '<div id="tip"></div><div id="overlay"><p></p></div>'
             f"<script>{SCRIPT}</script></body></html>\n")
 
 

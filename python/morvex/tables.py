@@ -121,8 +121,8 @@ def summary_csv(rows, sequences):
         writer.writerow([row["method"]] + [number_text(row["scores"][s]) if row["scores"][s] is not None else "failed"
                                            for s in sequences] +
                         [number_text(row["mean"]) if row["mean"] is not None else "", "%g" % row["mean_rank"]] +
-                        [number_text(value) for interval in [*(row["intervals"][s] for s in sequences),
-                                                             row["mean_interval"]] * bounds
+                        [number_text(value) for interval in ([*(row["intervals"][s] for s in sequences),
+                                                              row["mean_interval"]] if bounds else [])
                          for value in (interval or [None, None])])
     return out.getvalue()
 
