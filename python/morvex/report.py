@@ -51,7 +51,7 @@ def png(image):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
     header = struct.pack(">IIBBBBB", width, height, 8, 2 if image.ndim == 3 else 0, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows.tobytes(), 6)) +
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows.tobytes(), 1)) +
             chunk(b"IEND", b""))
 
 
@@ -457,9 +457,9 @@ def page(ds, outdir, results, pairs, images, statistics, rate_distortion, date=N
                          "red: lower.</p>" + _comparisons(statistics, methods, sequences)))
     if rate_distortion:
         sections.append(("rate", "Rate and score", _rate_distortion(rate_distortion, sequences)))
-    sections += [("frames", "Score per frame", _curves(outdir, pairs, sequences, methods)),
+    sections += [("heatmaps", "Heat maps of the worst frames", _heatmaps(images, pairs, sequences, methods)),
+                 ("frames", "Score per frame", _curves(outdir, pairs, sequences, methods)),
                  ("disparity", "Disparity errors", _disparity(pairs)),
-                 ("heatmaps", "Heat maps of the worst frames", _heatmaps(images, pairs, sequences, methods)),
                  ("inputs", "Inputs", _inputs(ds, results, pairs))]
     nav = "".join(f'<a href="#{key}">{_e(title)}</a>' for key, title, _ in sections)
     body = "".join(f'<section id="{key}"><h2>{_e(title)}</h2>{content}</section>' for key, title, content in sections)

@@ -151,11 +151,11 @@ def summary_md(rows, sequences, pairs, statistics=None, rate_distortion=None):
     if failed:
         lines += ["", "Failed:", ""] + [f"- {p['sequence']} / {p['method']}: {p['error']}" for p in failed]
     if statistics and statistics["resamples"]:
-        lines += ["", f"[95% intervals from {statistics['resamples']} resamples of each sequence's frames.]"]
+        lines += ["", f"95% intervals from {statistics['resamples']} resamples of each sequence's frames."]
         compared = [c for c in statistics["comparisons"] if c["sequence"] is None]
         if compared:
-            lines += ["", "Paired differences of the mean over the sequences:", "",
-                      "| first | second | difference | first higher in |", "|---|---|---:|---:|"]
+            lines += ["", "Paired differences of the mean over the sequences, on the same resamples:", "",
+                      "| first | second | first - second | first higher in |", "|---|---|---:|---:|"]
             lines += [f"| {c['first']} | {c['second']} | {interval_text(c['difference'], c['interval'])} | "
                       f"{100 * c['first_higher']:.1f}% |" for c in compared]
     if rate_distortion:
