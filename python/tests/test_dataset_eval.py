@@ -42,7 +42,7 @@ def test_readme_example_and_its_numbers_are_the_command_lines(example):
     import morvex
 
     directory, printed = example
-    #    assert sys.prefix != sys.base_prefix and morvex.__file__.startswith(sys.prefix)  # installed in a venv
+    assert sys.prefix != sys.base_prefix and morvex.__file__.startswith(sys.prefix)  # installed in a venv
     out = directory / "out"
     table = (out / "summary.md").read_text()
     assert printed.endswith(table) and table.split("\n\n")[0].count("\n| ") == 2
