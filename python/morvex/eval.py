@@ -248,11 +248,7 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
                            tables.summary_md(summary, sequences, pairs, results["statistics"], rate_distortion))
         tables.write_whole(os.path.join(outdir, "results.json"), tables.results_json(results))
         from .plots import write_plots, write_rd_plots
-        from .report import write_report
-
-        write_plots(outdir, pairs, summary, sequences, methods)
-        if rate_distortion:
-            write_rd_plots(outdir, rate_distortion, sequences)
+        from .report import start_heatmaps, write_report
 
         def open_pair(sequence, method):
             seq = ds.sequences[sequence]
@@ -260,7 +256,12 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
                                                   _pair_paths(ds, sequence, method), seq.size, seq.yuv_format,
                                                   seq.first, seq.frames))
 
-        write_report(ds, outdir, results, pairs, statistics, rate_distortion, report_frames, open_pair, workers)
+        # The heat maps' frames are scored in native code while the plots are drawn.
+        heatmaps = start_heatmaps(ds, pairs, sequences, methods, report_frames, open_pair, workers)
+        write_plots(outdir, pairs, summary, sequences, methods)
+        if rate_distortion:
+            write_rd_plots(outdir, rate_distortion, sequences)
+        write_report(ds, outdir, results, pairs, statistics, rate_distortion, heatmaps())
     return Evaluation(pairs, summary, results, len(todo), reused)
 
 

@@ -55,11 +55,15 @@ def png(image):
             chunk(b"IEND", b""))
 
 
-def heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
-    """The second pass: the worst frames of every sequence scored again with
-    their maps kept, each method's heat maps on the fixed scale and the plain
-    views written into OUTDIR/heatmaps by the caller. Returns, per sequence,
-    a list of (frame, {(view, method or None): image bytes})."""
+# The scoring pass has reported the frames' warnings; this module's pass would repeat them.
+warnings.filterwarnings("ignore", category=UserWarning, module=re.escape(__name__) + "$")
+
+
+def start_heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
+    """The second pass, on threads: the worst frames of every sequence scored
+    again with their maps kept, each method's heat maps on the fixed scale
+    and the plain views, as PNG. Returns a function that waits for them and
+    returns, per sequence, a list of (frame, {(view, method or None): PNG})."""
     import morvex
 
     by_pair = {(p["sequence"], p["method"]): p for p in pairs}
@@ -77,12 +81,17 @@ def heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
                 images[view, method] = png(morvex.error_heatmap(image, getattr(result, view).maps))
         return images
 
-    # The scoring pass has kept the frames' warnings; a filter is global, so the threads keep quiet too.
-    with warnings.catch_warnings(), concurrent.futures.ThreadPoolExecutor(max_workers=workers or os.cpu_count()) as pool:
-        warnings.simplefilter("ignore", UserWarning)
-        jobs = {sequence: [(k, pool.submit(frame_images, sequence, k)) for k in worst_frames(pairs, sequence, count)]
-                for sequence in sequences}
-        return {sequence: [(k, job.result()) for k, job in frames] for sequence, frames in jobs.items()}
+    pool = concurrent.futures.ThreadPoolExecutor(max_workers=workers or os.cpu_count())
+    jobs = {sequence: [(k, pool.submit(frame_images, sequence, k)) for k in worst_frames(pairs, sequence, count)]
+            for sequence in sequences}
+
+    def finish():
+        try:
+            return {sequence: [(k, job.result()) for k, job in frames] for sequence, frames in jobs.items()}
+        finally:
+            pool.shutdown(cancel_futures=True)
+
+    return finish
 
 
 def heatmap_name(sequence_index, frame, view, method_index):
@@ -457,8 +466,9 @@ def page(ds, outdir, results, pairs, images, statistics, rate_distortion, date=N
                          "red: lower.</p>" + _comparisons(statistics, methods, sequences)))
     if rate_distortion:
         sections.append(("rate", "Rate and score", _rate_distortion(rate_distortion, sequences)))
-    sections += [("heatmaps", "Heat maps of the worst frames", _heatmaps(images, pairs, sequences, methods)),
-                 ("frames", "Score per frame", _curves(outdir, pairs, sequences, methods)),
+    if any(images.values()):
+        sections.append(("heatmaps", "Heat maps of the worst frames", _heatmaps(images, pairs, sequences, methods)))
+    sections += [("frames", "Score per frame", _curves(outdir, pairs, sequences, methods)),
                  ("disparity", "Disparity errors", _disparity(pairs)),
                  ("inputs", "Inputs", _inputs(ds, results, pairs))]
     nav = "".join(f'<a href="#{key}">{_e(title)}</a>' for key, title, _ in sections)
@@ -474,11 +484,9 @@ def page(ds, outdir, results, pairs, images, statistics, rate_distortion, date=N
             f"<script>{SCRIPT}</script></body></html>\n")
 
 
-def write_report(ds, outdir, results, pairs, statistics, rate_distortion, frames, open_pair, workers=None):
-    """Scores the heat maps' frames again with their maps, writes them and
-    OUTDIR/report.html."""
+def write_report(ds, outdir, results, pairs, statistics, rate_distortion, images):
+    """Writes the heat maps (from start_heatmaps) and OUTDIR/report.html."""
     sequences, methods = list(results["sequences"]), list(results["methods"])
-    images = heatmaps(ds, pairs, sequences, methods, frames, open_pair, workers) if frames else {}
     write_heatmaps(outdir, images, sequences, methods)
     path = os.path.join(outdir, "report.html")
     tables.write_whole(path, page(ds, outdir, results, pairs, images, statistics, rate_distortion))
