@@ -82,7 +82,8 @@ def bjontegaard(anchor, test):
     if len(anchor) < MIN_POINTS or len(test) < MIN_POINTS:
         raise ValueError(f"the anchor has {len(anchor)} usable rate points, the family {len(test)}; "
                          f"{MIN_POINTS} each are needed")
-    (anchor_rates, anchor_scores), (test_rates, test_scores) = _rising(anchor, "the anchor"), _rising(test, "the family")
+    anchor_rates, anchor_scores = _rising(anchor, "the anchor")
+    test_rates, test_scores = _rising(test, "the family")
     log_rate = _mean_difference((anchor_scores, anchor_rates), (test_scores, test_rates))
     score = _mean_difference((anchor_rates, anchor_scores), (test_rates, test_scores))
     if log_rate is None or score is None:

@@ -72,11 +72,17 @@ def start_heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None
         seq = ds.sequences[sequence]
         scored = [m for m in methods if by_pair[sequence, m]["status"] == "scored"]
         images = {}
-        views = open_pair(sequence, scored[0]).read(k)[:2]
+        try:  # files changed since they were scored: no pictures rather than no report
+            views = open_pair(sequence, scored[0]).read(k)[:2]
+        except morvex.InputError:
+            return images
         for view, image in zip(("left", "right"), views):
             images[view, None] = png(image)
         for method in scored:
-            result = open_pair(sequence, method).score(k, seq.camera, maps=True)
+            try:
+                result = open_pair(sequence, method).score(k, seq.camera, maps=True)
+            except morvex.InputError:
+                continue
             for view, image in zip(("left", "right"), views):
                 images[view, method] = png(morvex.error_heatmap(image, getattr(result, view).maps))
         return images
@@ -124,7 +130,8 @@ th { text-align: left; background: #f4f4f4; } td.n, th.n { text-align: right; fo
 table.sortable th { cursor: pointer; user-select: none; } table.sortable th:hover { background: #e6eefc; }
 th[data-sorted="desc"]::after { content: " \\25BC"; } th[data-sorted="asc"]::after { content: " \\25B2"; }
 td.best { font-weight: 700; background: #e7f5e7; } td.higher { background: #e7f5e7; } td.lower { background: #fbe9e9; }
-.wide { overflow-x: auto; } table.matrix td { border-left: 1px solid #eee; white-space: nowrap; } .ci { color: #666; font-size: 12px; }
+.wide { overflow-x: auto; } table.matrix td { border-left: 1px solid #eee; white-space: nowrap; }
+.ci { color: #666; font-size: 12px; }
 td.failed { color: #b00; } ul.failures li { color: #b00; font-family: monospace; font-size: 12px; }
 figure { margin: 8px 0; } figure.curve svg { max-width: 100%; height: auto; }
 g[id^="frames-"] use { cursor: crosshair; } g[id^="frames-"] use:hover { stroke-width: 6px; }
@@ -135,7 +142,8 @@ table.tiles img { image-rendering: pixelated; border: 1px solid #ccc; cursor: zo
 #tip { position: fixed; pointer-events: none; background: #222; color: #fff; padding: 3px 7px; border-radius: 3px;
        font-size: 12px; display: none; z-index: 2; }
 #overlay { position: fixed; inset: 0; background: rgba(0, 0, 0, .8); display: none; z-index: 3; overflow: auto;
-           cursor: zoom-out; text-align: center; } #overlay img { margin: 20px auto; image-rendering: pixelated; }
+           cursor: zoom-out; text-align: center; }
+#overlay img { margin: 20px auto; image-rendering: pixelated; min-width: min(640px, 90vw); }
 #overlay p { color: #fff; }
 """
 
@@ -386,8 +394,11 @@ def _heatmaps(images, pairs, sequences, methods):
         if not frames:
             parts.append("<p>No frame was scored.</p>")
         for k, frame_images in frames:
+            if not frame_images:
+                parts.append(f"<h4>frame {k}: its files could not be read again</h4>")
+                continue
             scores = {m: next(f["score"] for f in by_pair[sequence, m]["frames"] if f["frame"] == k)
-                      for m in methods if ("left", m) in frame_images}
+                      for m in methods if by_pair[sequence, m]["status"] == "scored"}
             worst = min(scores, key=scores.get)
             parts.append(f"<h4>frame {k}: lowest score {_score(scores[worst])} ({_e(worst)})</h4>")
             head = "<tr><th></th><th>view</th>" + "".join(

@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import shutil
 import subprocess
 import types
 
@@ -83,7 +84,7 @@ def coded(tmp_path_factory):
             (out / "coded.bin").write_bytes(bytes(size))  # 4 frames: 2 bits per frame a byte
     (folder / "broken" / "s1").mkdir(parents=True)
     for side in ("left", "right"):
-        (folder / "broken" / "s1" / f"depth_{side}.yuv").write_bytes((folder / "s1" / f"depth_{side}_b.yuv").read_bytes())
+        shutil.copy(folder / "s1" / f"depth_{side}_b.yuv", folder / "broken" / "s1" / f"depth_{side}.yuv")
     text = ('[defaults]\nleft = "{sequence}/left.yuv"\nright = "{sequence}/right.yuv"\n'
             'depth_left = "{sequence}/depth_left_a.yuv"\ndepth_right = "{sequence}/depth_right_a.yuv"\n'
             'camera = "{sequence}/camera.txt"\nsize = "64x48"\n[sequences.s1]\n[sequences.s2]\n'

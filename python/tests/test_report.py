@@ -3,6 +3,7 @@ frames, written as PNG the readers read back; and, in headless Chromium,
 the page fetches nothing from anywhere, sorts, shows every image and names
 the frame of a curve's point."""
 
+import importlib.util
 import json
 import os
 import pathlib
@@ -70,9 +71,7 @@ def browser_missing():
         return "scripts/test runs it with the installed package, beside the dataset tests"
     if not (os.path.exists(CHROMIUM) and os.path.exists(DRIVER)):
         return f"needs {CHROMIUM} and {DRIVER}: Debian's chromium and chromium-driver (scripts/setup installs them)"
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
+    if importlib.util.find_spec("selenium") is None:
         return "needs Selenium: Debian's python3-selenium (scripts/setup installs it)"
     return None
 
