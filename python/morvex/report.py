@@ -19,6 +19,7 @@ import math
 import os
 import re
 import struct
+import urllib.parse
 import warnings
 import zlib
 
@@ -241,10 +242,10 @@ def _summary(rows, sequences, pairs):
     failed = {(p["sequence"], p["method"]): p["error"] for p in pairs if p["status"] != "scored"}
     columns = [(s, lambda row, s=s: row["scores"][s], lambda row, s=s: row.get("intervals", {}).get(s))
                for s in sequences] + [("mean", lambda row: row["mean"], lambda row: row.get("mean_interval"))]
-    best = {}
-    for name, value, _ in columns:
+    best = []
+    for _, value, _ in columns:
         values = [value(row) for row in rows if value(row) is not None]
-        best[name] = max(values) if values else None
+        best.append(max(values) if values else None)
     lowest_rank = min(row["mean_rank"] for row in rows)
     head = ('<tr><th data-first="asc">method</th>' + "".join(
         f'<th class="n" data-first="desc">{_e(name)}</th>' for name, _, _ in columns) +
@@ -252,14 +253,15 @@ def _summary(rows, sequences, pairs):
     body = []
     for row in rows:
         cells = [f'<td data-v="{_e(row["method"])}">{_e(row["method"])}</td>']
-        for name, value, bounds in columns:
+        for column, (name, value, bounds) in enumerate(columns):
             score = value(row)
             if score is None:
-                message = failed.get((name, row["method"]), "a sequence failed")
-                cells.append(f'<td class="n failed" data-v="" title="{_e(message)}">'
-                             f'{"failed" if name != "mean" else "-"}</td>')
+                is_mean = column == len(sequences)
+                message = "a sequence failed" if is_mean else failed[name, row["method"]]
+                cells.append(f'<td class="n failed" data-v="" title="{_e(message)}">{"-" if is_mean else "failed"}'
+                             "</td>")
                 continue
-            mark = ' best" title="best of this column' if score == best[name] else ""
+            mark = ' best" title="best of this column' if score == best[column] else ""
             cells.append(f'<td class="n{mark}" data-v="{_data(score)}">{_with_interval(score, bounds(row))}'
                          "</td>")
         mark = ' best" title="best of this column' if row["mean_rank"] == lowest_rank else ""
@@ -331,7 +333,8 @@ def _rate_distortion(document, sequences):
     if document["left_out"]:
         parts.append('<p>Left out:</p><ul class="failures">' +
                      "".join(f"<li>{_e(why)}</li>" for why in document["left_out"]) + "</ul>")
-    parts += [f'<img class="plot" src="plots/rd_{_e(s)}.svg" alt="{_e(s)}: score against rate">' for s in sequences]
+    parts += [f'<img class="plot" src="{_e(urllib.parse.quote(f"plots/rd_{s}.svg"))}" alt="{_e(s)}: score against rate">'
+              for s in sequences]
     return "".join(parts)
 
 
