@@ -27,7 +27,7 @@ import numpy as np
 
 from . import tables
 from .plots import line_id
-from .stats import interval_parts
+from .stats import interval_texts
 
 HEATMAP_FOLDER = "heatmaps"
 
@@ -234,7 +234,7 @@ def _with_interval(score, bounds):
     """A score and, smaller, its interval, rounded as summary.md rounds them."""
     if bounds is None:
         return _score(score)
-    text, interval = interval_parts(score, bounds)
+    text, interval = interval_texts(score, bounds)
     return f'{text} <span class="ci">{interval}</span>'
 
 
@@ -267,11 +267,11 @@ def _summary(rows, sequences, pairs):
         mark = ' best" title="best of this column' if row["mean_rank"] == lowest_rank else ""
         cells.append(f'<td class="n{mark}" data-v="{row["mean_rank"]!r}">{row["mean_rank"]:g}</td>')
         body.append("<tr>" + "".join(cells) + "</tr>")
-    parts = [f'<table class="sortable" id="summary-table"><thead>{head}</thead><tbody>{"".join(body)}</tbody></table>']
+    pieces = [f'<table class="sortable" id="summary-table"><thead>{head}</thead><tbody>{"".join(body)}</tbody></table>']
     if failed:
-        parts.append("<p>Failed pairs:</p><ul class=\"failures\">" + "".join(
+        pieces.append("<p>Failed pairs:</p><ul class=\"failures\">" + "".join(
             f"<li>{_e(s)} / {_e(m)}: {_e(error)}</li>" for (s, m), error in failed.items()) + "</ul>")
-    return "".join(parts)
+    return "".join(pieces)
 
 
 def _matrix(comparisons, methods, sequence):
@@ -291,7 +291,7 @@ def _matrix(comparisons, methods, sequence):
                 continue
             low, high = c["interval"]
             kind = " higher" if low > 0 else " lower" if high < 0 else ""
-            text, interval = interval_parts(c["difference"], c["interval"])
+            text, interval = interval_texts(c["difference"], c["interval"])
             tds.append(f'<td class="n{kind}">{text}<br><span class="ci">{interval} · '
                        f'{100 * c["first_higher"]:.0f}%</span></td>')
         rows.append(f"<tr><th>{_e(first)}</th>{''.join(tds)}</tr>")
@@ -299,11 +299,11 @@ def _matrix(comparisons, methods, sequence):
 
 
 def _comparisons(statistics, methods, sequences):
-    parts = ["<h3>Mean over the sequences</h3>", _matrix(statistics["comparisons"], methods, None),
+    pieces = ["<h3>Mean over the sequences</h3>", _matrix(statistics["comparisons"], methods, None),
              "<details><summary>Per sequence</summary>"]
     for sequence in sequences:
-        parts += [f"<h3>{_e(sequence)}</h3>", _matrix(statistics["comparisons"], methods, sequence)]
-    return "".join(parts) + "</details>"
+        pieces += [f"<h3>{_e(sequence)}</h3>", _matrix(statistics["comparisons"], methods, sequence)]
+    return "".join(pieces) + "</details>"
 
 
 def _rate_distortion(document, sequences):
@@ -326,16 +326,16 @@ def _rate_distortion(document, sequences):
                      f'<span class="ci">({entry["sequences_compared"]} of {len(sequences)})</span></td>'
                      if mean is not None else '<td class="n">-</td>')
         rows.append(f"<tr><td>{_e(family)}</td>{''.join(cells)}</tr>")
-    parts = [f"<p>BD-rate / BD-score of each family against {_e(anchor)}: the rate the family needs for the same "
+    pieces = [f"<p>BD-rate / BD-score of each family against {_e(anchor)}: the rate the family needs for the same "
              "score, in percent of the anchor's (negative: fewer bits), and the score it gains at the same rate; "
              "piecewise cubic Hermite (PCHIP) interpolation over the overlapping range.</p>",
              f"<table><thead>{head}</thead><tbody>{''.join(rows)}</tbody></table>"]
     if document["left_out"]:
-        parts.append('<p>Left out:</p><ul class="failures">' +
+        pieces.append('<p>Left out:</p><ul class="failures">' +
                      "".join(f"<li>{_e(why)}</li>" for why in document["left_out"]) + "</ul>")
-    parts += [f'<img class="plot" src="{_e(urllib.parse.quote(f"plots/rd_{s}.svg"))}" alt="{_e(s)}: score against rate">'
+    pieces += [f'<img class="plot" src="{_e(urllib.parse.quote(f"plots/rd_{s}.svg"))}" alt="{_e(s)}: score against rate">'
               for s in sequences]
-    return "".join(parts)
+    return "".join(pieces)
 
 
 def _svg(path):
@@ -348,16 +348,16 @@ def _svg(path):
 
 def _curves(outdir, pairs, sequences, methods):
     by_pair = {(p["sequence"], p["method"]): p for p in pairs}
-    parts = []
+    pieces = []
     for i, sequence in enumerate(sequences):
         series = {}
         for j, method in enumerate(methods):
             frames = by_pair[sequence, method].get("frames", [])
             series[line_id(i, j)] = {"method": method, "points": [
                 [f["frame"], float("%.6g" % f["score"])] for f in frames if math.isfinite(f["score"])]}
-        parts.append(f'<figure class="curve" data-series="{_e(json.dumps(series))}">'
+        pieces.append(f'<figure class="curve" data-series="{_e(json.dumps(series))}">'
                      f'{_svg(os.path.join(outdir, "plots", f"score_{sequence}.svg"))}</figure>')
-    return "".join(parts) + ('<p class="note">A perfect frame (score inf) has no point. Hover over a point for its '
+    return "".join(pieces) + ('<p class="note">A perfect frame (score inf) has no point. Hover over a point for its '
                              "frame and score.</p>")
 
 
@@ -390,20 +390,20 @@ def _png_width(data):
 
 def _heatmaps(images, pairs, sequences, methods):
     by_pair = {(p["sequence"], p["method"]): p for p in pairs}
-    parts = []
+    pieces = []
     for i, sequence in enumerate(sequences):
         frames = images.get(sequence, [])
-        parts.append(f"<h3>{_e(sequence)}</h3>")
+        pieces.append(f"<h3>{_e(sequence)}</h3>")
         if not frames:
-            parts.append("<p>No frame was scored.</p>")
+            pieces.append("<p>No frame was scored.</p>")
         for k, frame_images in frames:
             if not frame_images:
-                parts.append(f"<h4>frame {k}: its files could not be read again</h4>")
+                pieces.append(f"<h4>frame {k}: its files could not be read again</h4>")
                 continue
             scores = {m: next(f["score"] for f in by_pair[sequence, m]["frames"] if f["frame"] == k)
                       for m in methods if by_pair[sequence, m]["status"] == "scored"}
             worst = min(scores, key=scores.get)
-            parts.append(f"<h4>frame {k}: lowest score {_score(scores[worst])} ({_e(worst)})</h4>")
+            pieces.append(f"<h4>frame {k}: lowest score {_score(scores[worst])} ({_e(worst)})</h4>")
             head = "<tr><th></th><th>view</th>" + "".join(
                 f"<th>{_e(m)}: {_score(scores[m]) if m in scores else 'failed'}</th>" for m in methods) + "</tr>"
             rows = []
@@ -421,15 +421,15 @@ def _heatmaps(images, pairs, sequences, methods):
                     tiles.append(f'<td><a class="zoom" href="{HEATMAP_FOLDER}/{name}" title="{_e(title)}">'
                                  f'<img src="{HEATMAP_FOLDER}/{name}" width="{width}" alt="{_e(title)}"></a></td>')
                 rows.append(f"<tr><th>{view}</th>{''.join(tiles)}</tr>")
-            parts.append(f'<div class="wide"><table class="tiles"><thead>{head}</thead><tbody>{"".join(rows)}'
+            pieces.append(f'<div class="wide"><table class="tiles"><thead>{head}</thead><tbody>{"".join(rows)}'
                          "</tbody></table></div>")
     return ('<p class="note">Each method\'s weighted error in colour over the view in grey, all on the one fixed '
-            "scale of the colour bar; click an image for its full size.</p>" + "".join(parts))
+            "scale of the colour bar; click an image for its full size.</p>" + "".join(pieces))
 
 
 def _inputs(ds, results, pairs):
     folder = os.path.dirname(ds.path)
-    parts = [f"<p>Dataset file: <code>{_e(ds.path)}</code></p>",
+    pieces = [f"<p>Dataset file: <code>{_e(ds.path)}</code></p>",
              "<table><thead><tr><th>sequence</th><th>frames</th><th>size</th><th>inputs</th></tr></thead><tbody>"]
     for name, seq in ds.sequences.items():
         if name not in results["sequences"]:
@@ -437,24 +437,24 @@ def _inputs(ds, results, pairs):
         inputs = ", ".join(f"{role}: <code>{_e(os.path.relpath(path, folder))}</code>"
                            for role, path in seq.inputs.items())
         size = f"{seq.size[0]}x{seq.size[1]}, yuv {seq.yuv_format}" if seq.size else "from the files"
-        parts.append(f"<tr><td>{_e(name)}</td><td>{seq.first}–{seq.first + seq.frames - 1}</td><td>{_e(size)}</td>"
+        pieces.append(f"<tr><td>{_e(name)}</td><td>{seq.first}–{seq.first + seq.frames - 1}</td><td>{_e(size)}</td>"
                      f"<td>{inputs}</td></tr>")
     coded = any(method.family is not None for method in ds.methods.values())
-    parts.append("</tbody></table><table><thead><tr><th>method</th><th>set B</th>" +
+    pieces.append("</tbody></table><table><thead><tr><th>method</th><th>set B</th>" +
                  "<th>family</th><th>rate</th>" * coded + "</tr></thead><tbody>")
     for name, method in ds.methods.items():
         templates = ", ".join(f"<code>{_e(t)}</code>" for t in method.templates.values())
         rate = (f"bitstream <code>{_e(method.bitstream)}</code>" if method.bitstream else
                 _e(json.dumps(method.rate)) if method.rate is not None else "")
-        parts.append(f"<tr><td>{_e(name)}</td><td>{templates}</td>" +
+        pieces.append(f"<tr><td>{_e(name)}</td><td>{templates}</td>" +
                      f"<td>{_e(method.family or '')}</td><td>{rate}</td>" * coded + "</tr>")
-    parts.append("</tbody></table><details><summary>Each pair's files and their sizes</summary><ul>")
+    pieces.append("</tbody></table><details><summary>Each pair's files and their sizes</summary><ul>")
     for pair in pairs:
         files = ", ".join(f"{role}: <code>{_e(entry['path'])}</code> ({entry['bytes']} bytes)"
                           for role, entry in pair["inputs"].items())
-        parts.append(f"<li>{_e(pair['sequence'])} / {_e(pair['method'])}: {files}</li>")
-    parts.append("</ul></details>")
-    return "".join(parts)
+        pieces.append(f"<li>{_e(pair['sequence'])} / {_e(pair['method'])}: {files}</li>")
+    pieces.append("</ul></details>")
+    return "".join(pieces)
 
 
 def page(ds, outdir, results, pairs, images, statistics, rate_distortion, date=None):

@@ -100,10 +100,10 @@ def confidence(pairs, sequences, methods, resamples=RESAMPLES, seed=SEED):
 
 def interval_text(score, bounds):
     """A score and its interval as summary.md shows them, `51.94 [49.9, 52.7]`."""
-    return " ".join(interval_parts(score, bounds))
+    return " ".join(interval_texts(score, bounds))
 
 
-def interval_parts(score, bounds):
+def interval_texts(score, bounds):
     """The score's text and its interval's: the bounds to two significant
     digits of the interval's width, the score to one digit more."""
     if bounds is None:
