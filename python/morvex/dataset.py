@@ -9,7 +9,8 @@ import string
 import tomllib
 
 SEQUENCE_KEYS = ("left", "right", "depth_left", "depth_right", "camera", "size", "yuv_format", "first")
-METHOD_KEYS = ("depth_left", "depth_right")
+METHOD_KEYS = ("depth_left", "depth_right", "family", "rate", "bitstream")
+REPORT_KEYS = ("anchor",)
 ROLES = {"left": "left", "right": "right", "depth_left": "depth_left_a", "depth_right": "depth_right_a"}
 
 
@@ -32,6 +33,9 @@ class Sequence:
 class Method:
     name: str
     templates: dict       # depth_left, depth_right: templates relative to the dataset file
+    family: str = None    # the coder whose rate point this method is
+    rate: object = None   # bits per frame: a number, or sequence -> number
+    bitstream: str = None  # template of the coded file whose size gives the rate
 
 
 @dataclasses.dataclass
@@ -39,12 +43,17 @@ class Dataset:
     path: str
     sequences: dict       # name -> Sequence, in file order
     methods: dict         # name -> Method, in file order
+    report: dict = dataclasses.field(default_factory=dict)  # the [report] table: anchor
 
     def set_b(self, method, sequence):
         """The paths of a method's depth maps for a sequence."""
         folder = os.path.dirname(self.path)
         return {key: os.path.join(folder, template.format(method=method, sequence=sequence))
                 for key, template in self.methods[method].templates.items()}
+
+    def bitstream(self, method, sequence):
+        return os.path.join(os.path.dirname(self.path),
+                            self.methods[method].bitstream.format(method=method, sequence=sequence))
 
 
 def one_line(text):
@@ -74,7 +83,7 @@ def _check_keys(entry, allowed, required, where, fail):
         if key == "first":
             if not isinstance(value, int) or isinstance(value, bool) or value < 0:
                 fail(f"{where}.{key}", f"is {value!r}; give the first frame as a whole number, 0 or more")
-        elif not isinstance(value, str):
+        elif key != "rate" and not isinstance(value, str):
             fail(f"{where}.{key}", f"is {value!r}; give a string")
     for key in required:
         if key not in entry:
@@ -134,8 +143,9 @@ def load(path):
 
     data = _read(path, fail)
     for key in data:
-        if key not in ("defaults", "sequences", "methods"):
-            fail(key, "unknown key; a dataset file has [defaults], [sequences.NAME] and [methods.NAME] tables")
+        if key not in ("defaults", "sequences", "methods", "report"):
+            fail(key, "unknown key; a dataset file has [defaults], [sequences.NAME], [methods.NAME] and [report] "
+                      "tables")
     folder = os.path.dirname(path)
     defaults = data.get("defaults", {})
     if not isinstance(defaults, dict):
@@ -175,16 +185,53 @@ def load(path):
     methods = {}
     for name, entry in _table(data, "methods", fail).items():
         where = f"methods.{name}"
-        _check_keys(entry, METHOD_KEYS, METHOD_KEYS, where, fail)
+        _check_keys(entry, METHOD_KEYS, METHOD_KEYS[:2], where, fail)
+        rate = _rate_point(entry, sequences, where, fail)
         for key, template in entry.items():
+            if key in ("family", "rate"):
+                continue
             _check_template(template, fail, f"{where}.{key}")
             paths = [os.path.join(folder, template.format(method=name, sequence=s)) for s in sequences]
-            role = "depth_left_b" if key == "depth_left" else "depth_right_b"
-            if not any(_exists(p, sequences[s], role) for p, s in zip(paths, sequences)):
+            if key == "bitstream":
+                found = any(os.path.isfile(p) for p in paths)
+            else:
+                role = "depth_left_b" if key == "depth_left" else "depth_right_b"
+                found = any(_exists(p, sequences[s], role) for p, s in zip(paths, sequences))
+            if not found:
                 fail(f"{where}.{key}", f"'{template}' matches no file (for sequence {next(iter(sequences))}: "
                      f"{os.path.relpath(paths[0])})")
-        methods[name] = Method(name, dict(entry))
-    return Dataset(path, sequences, methods)
+        methods[name] = Method(name, {key: entry[key] for key in METHOD_KEYS[:2]}, entry.get("family"), rate,
+                               entry.get("bitstream"))
+    report = data.get("report", {})
+    if not isinstance(report, dict):
+        fail("report", "is not a table")
+    _check_keys(report, REPORT_KEYS, (), "report", fail)
+    families = [m.family for m in methods.values() if m.family is not None]
+    if "anchor" in report and report["anchor"] not in families:
+        fail("report.anchor", f"'{report['anchor']}' is no method's family; the families are "
+                              f"{', '.join(dict.fromkeys(families)) or 'none'}")
+    return Dataset(path, sequences, methods, report)
+
+
+def _rate_point(entry, sequences, where, fail):
+    """A method's rate: a number of bits per frame, or a table of them by
+    sequence; checked with its family and bitstream."""
+    if ("rate" in entry or "bitstream" in entry) and "family" not in entry:
+        fail(where, "has a rate but no 'family'; name the coder whose rate point it is")
+    if "family" in entry and ("rate" in entry) == ("bitstream" in entry):
+        fail(where, "gives 'family' with one of 'rate' (bits per frame) or 'bitstream' (a file per sequence)")
+    if entry.get("family") == "":
+        fail(f"{where}.family", "is empty; name the coder")
+    if "rate" not in entry:
+        return None
+    rate = entry["rate"]
+    for sequence, value in (rate.items() if isinstance(rate, dict) else [(None, rate)]):
+        shown = f"{where}.rate" + (f".{sequence}" if sequence is not None else "")
+        if sequence is not None and sequence not in sequences:
+            fail(shown, f"names no sequence; the sequences are {', '.join(sequences)}")
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or not 0 < value < float("inf"):
+            fail(shown, f"is {value!r}; give bits per frame as a number above 0, or a table of them by sequence")
+    return {s: float(v) for s, v in rate.items()} if isinstance(rate, dict) else float(rate)
 
 
 def _exists(path, sequence, role):

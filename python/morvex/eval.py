@@ -1,6 +1,7 @@
 """Evaluates whole datasets: every frame of every sequence for every method.
 
-    morvex-eval DATASET.toml OUTDIR [--scheduler ADDRESS] [--only SEQUENCE] [--merge]
+    morvex-eval DATASET.toml OUTDIR [--scheduler ADDRESS] [--only SEQUENCE] [--merge] [--resamples N]
+                [--report-frames K] [--anchor FAMILY]
 
 or, in a notebook, evaluate("DATASET.toml", "OUTDIR"), which returns the
 tables as Python objects. See the README, "Evaluating a dataset"."""
@@ -13,7 +14,7 @@ import sys
 import urllib.parse
 
 from . import dataset as datasets
-from . import engines, tables
+from . import engines, rd, stats, tables
 from .dataset import is_pattern, one_line
 
 ROLES = engines.ROLES
@@ -121,14 +122,17 @@ def _check_outdir(outdir):
 
 
 def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=None, progress=False,
-             on_pair=None):
+             on_pair=None, resamples=stats.RESAMPLES, report_frames=3, anchor=None):
     """Scores every frame of every sequence of DATASET for every method (only
     the sequences named in `only`, if given), keeping each pair's result in
-    OUTDIR/cache and taking what is already there; then writes the tables and
-    plots into OUTDIR (not with `only`) and returns an Evaluation. With
-    `scheduler`, frames are scored on that Dask scheduler's workers; with
-    `merge`, nothing is scored and every pair must be in the cache.
-    on_pair(record) is called as each pair's result is kept.
+    OUTDIR/cache and taking what is already there; then writes the tables,
+    plots and report.html into OUTDIR (not with `only`) and returns an
+    Evaluation. With `scheduler`, frames are scored on that Dask scheduler's
+    workers; with `merge`, nothing is scored and every pair must be in the
+    cache. on_pair(record) is called as each pair's result is kept.
+    `resamples` of the frames give the intervals (0: none); the report shows
+    the heat maps of each sequence's `report_frames` worst frames; `anchor`
+    is the coder family the others' Bjøntegaard deltas are taken against.
 
     Raises DatasetError for a dataset that cannot be used, RunError when
     scoring stopped before the end."""
@@ -140,6 +144,10 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
         if name not in ds.sequences:
             raise datasets.DatasetError(f"{ds.path}: --only {name}: no such sequence; the sequences are "
                                         + ", ".join(ds.sequences))
+    families = [m.family for m in ds.methods.values() if m.family is not None]
+    if anchor is not None and anchor not in families:
+        raise datasets.DatasetError(f"{ds.path}: --anchor {anchor}: no method has that family; the families are "
+                                    + (", ".join(dict.fromkeys(families)) or "none"))
     sequences = [s for s in ds.sequences if not only or s in only]
     methods = list(ds.methods)
     version = _native.__version__
@@ -217,22 +225,51 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
     for pair in pairs:
         pair.pop("key", None)
     summary = tables.summary(pairs, sequences, methods)
+    statistics = stats.confidence(pairs, sequences, methods, resamples)
+    if resamples:
+        for row in summary:
+            row["intervals"] = {s: statistics["intervals"].get((s, row["method"])) for s in sequences}
+            row["mean_interval"] = statistics["mean_intervals"].get(row["method"])
+    rate_distortion = rd.rate_distortion(ds, pairs, sequences, anchor)
     results = {"morvex_version": version, "dataset": os.path.basename(ds.path),
                "sequences": {s: {"frames": ds.sequences[s].frames, "first": ds.sequences[s].first,
                                  "size": ds.sequences[s].size, "yuv_format": ds.sequences[s].yuv_format}
                              for s in sequences},
-               "methods": {m: {"templates": ds.methods[m].templates} for m in methods},
-               "summary": summary, "pairs": pairs}
+               "methods": {m: _method_entry(ds.methods[m]) for m in methods},
+               "summary": summary, "pairs": pairs,
+               "statistics": {key: statistics[key] for key in ("resamples", "seed", "level", "comparisons")}}
+    if rate_distortion:
+        results["rate_distortion"] = rate_distortion
     if not only:
         os.makedirs(outdir, exist_ok=True)
         tables.write_whole(os.path.join(outdir, "frames.csv"), tables.frames_csv(pairs))
         tables.write_whole(os.path.join(outdir, "summary.csv"), tables.summary_csv(summary, sequences))
-        tables.write_whole(os.path.join(outdir, "summary.md"), tables.summary_md(summary, sequences, pairs))
+        tables.write_whole(os.path.join(outdir, "summary.md"),
+                           tables.summary_md(summary, sequences, pairs, results["statistics"], rate_distortion))
         tables.write_whole(os.path.join(outdir, "results.json"), tables.results_json(results))
-        from .plots import write_plots
+        from .plots import write_plots, write_rd_plots
+        from .report import start_heatmaps, write_report
 
+        def open_pair(sequence, method):
+            seq = ds.sequences[sequence]
+            return engines.open_pair(engines.Pair(_pair_key(ds, sequence, method, version),
+                                                  _pair_paths(ds, sequence, method), seq.size, seq.yuv_format,
+                                                  seq.first, seq.frames))
+
+        # The heat maps' frames are scored in native code while the plots are drawn.
+        heatmaps = start_heatmaps(ds, pairs, sequences, methods, report_frames, open_pair, workers)
         write_plots(outdir, pairs, summary, sequences, methods)
+        if rate_distortion:
+            write_rd_plots(outdir, rate_distortion, sequences)
+        write_report(ds, outdir, results, pairs, statistics, rate_distortion, heatmaps())
     return Evaluation(pairs, summary, results, len(todo), reused)
+
+
+def _method_entry(method):
+    entry = {"templates": method.templates}
+    if method.family is not None:
+        entry.update(family=method.family, rate=method.rate, bitstream=method.bitstream)
+    return entry
 
 
 class _HelpFormat(argparse.RawDescriptionHelpFormatter):
@@ -253,7 +290,7 @@ def main(argv=None):
         prog="morvex-eval", usage="%(prog)s [OPTIONS] DATASET.toml OUTDIR",
         formatter_class=_HelpFormat,
         description="Scores every frame of every sequence of a dataset for every method, reading every file as\n"
-                    "morvex reads it; writes tables and plots into OUTDIR.",
+                    "morvex reads it; writes tables, plots and report.html into OUTDIR.",
         epilog="exit status:\n"
                "  0    every pair was scored\n"
                "  1    a pair failed (the tables show it) or scoring stopped\n"
@@ -263,7 +300,7 @@ def main(argv=None):
                "example:\n"
                "  morvex-eval data/dataset.toml out")
     parser.add_argument("dataset", metavar="DATASET.toml", help="the dataset file: sequences and methods")
-    parser.add_argument("outdir", metavar="OUTDIR", help="where the tables, plots and cache go")
+    parser.add_argument("outdir", metavar="OUTDIR", help="where the tables, plots, report and cache go")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="score on the workers of this Dask scheduler")
     parser.add_argument("--only", metavar="SEQUENCE", action="append",
                         help="score only this sequence (repeatable); keeps results in OUTDIR/cache, writes no tables")
@@ -271,6 +308,13 @@ def main(argv=None):
                         help="score nothing: the tables from OUTDIR/cache, where every pair must be")
     parser.add_argument("--workers", type=int, metavar="N", help="local threads (default: one per core)")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--resamples", type=int, metavar="N", default=stats.RESAMPLES,
+                        help=f"resamples of the frames for the 95%% intervals (default {stats.RESAMPLES}; 0: none)")
+    parser.add_argument("--report-frames", type=int, metavar="K", default=3,
+                        help="heat maps in report.html of each sequence's K worst frames (default 3; 0: none)")
+    parser.add_argument("--anchor", metavar="FAMILY",
+                        help="the coder family of the Bjøntegaard deltas' anchor (default: [report] anchor, "
+                             "else the first family)")
     parser.add_argument("--version", action="version", version=f"morvex-eval {_version()}")
     args = parser.parse_args(argv)
     from . import _native
@@ -278,10 +322,13 @@ def main(argv=None):
     _native._keep_large_allocations()
     if args.only and args.merge:
         parser.error("--only and --merge exclude each other")
+    if args.resamples < 0 or args.report_frames < 0:
+        parser.error("--resamples and --report-frames take a whole number, 0 or more")
     try:
         evaluation = evaluate(args.dataset, args.outdir, scheduler=args.scheduler, only=args.only,
                               merge=args.merge, workers=args.workers,
-                              progress=not args.quiet and sys.stderr.isatty())
+                              progress=not args.quiet and sys.stderr.isatty(), resamples=args.resamples,
+                              report_frames=args.report_frames, anchor=args.anchor)
     except datasets.DatasetError as error:
         print(f"morvex-eval: {one_line(error)}", file=sys.stderr)
         return 2
@@ -293,7 +340,8 @@ def main(argv=None):
         return 130
     if not args.only:
         sys.stdout.write(tables.summary_md(evaluation.summary, list(evaluation.results["sequences"]),
-                                           evaluation.pairs))
+                                           evaluation.pairs, evaluation.results["statistics"],
+                                           evaluation.results.get("rate_distortion")))
     for pair in evaluation.pairs:
         if pair.get("warning"):
             print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']}: warning: {pair['warning']}"),

@@ -111,26 +111,55 @@ def frames_csv(pairs):
 
 
 def summary_csv(rows, sequences):
+    """With intervals, their bounds follow as SEQUENCE_low, SEQUENCE_high, ..., mean_low, mean_high."""
     out = io.StringIO()
     writer = csv.writer(out, lineterminator="\n")
-    writer.writerow(["method", *sequences, "mean", "mean_rank"])
+    bounds = "intervals" in rows[0]
+    writer.writerow(["method", *sequences, "mean", "mean_rank"] +
+                    [f"{name}_{end}" for name in [*sequences, "mean"] for end in ("low", "high")] * bounds)
     for row in rows:
         writer.writerow([row["method"]] + [number_text(row["scores"][s]) if row["scores"][s] is not None else "failed"
                                            for s in sequences] +
-                        [number_text(row["mean"]) if row["mean"] is not None else "", "%g" % row["mean_rank"]])
+                        [number_text(row["mean"]) if row["mean"] is not None else "", "%g" % row["mean_rank"]] +
+                        [number_text(value) for interval in ([*(row["intervals"][s] for s in sequences),
+                                                              row["mean_interval"]] if bounds else [])
+                         for value in (interval or [None, None])])
     return out.getvalue()
 
 
-def summary_md(rows, sequences, pairs):
-    cell = lambda value: format_float(value) if value is not None else "failed"
+def summary_md(rows, sequences, pairs, statistics=None, rate_distortion=None):
+    """The table of methods against sequences, with each score's interval
+    when there are resamples; the failures; the paired differences on the
+    mean; the Bjøntegaard deltas when there are coder families."""
+    from .rd import bd_md
+    from .stats import interval_text
+
+    bounds = "intervals" in rows[0]
+
+    def cell(value, interval, missing):
+        if value is None:
+            return missing
+        return interval_text(value, interval) if bounds else format_float(value)
+
     lines = ["| method | " + " | ".join(sequences) + " | mean | mean rank |",
              "|---|" + "---:|" * (len(sequences) + 2)]
     for row in rows:
-        lines.append(f"| {row['method']} | " + " | ".join(cell(row["scores"][s]) for s in sequences) +
-                     f" | {format_float(row['mean']) if row['mean'] is not None else '-'} | {row['mean_rank']:g} |")
+        lines.append(f"| {row['method']} | " + " | ".join(cell(row["scores"][s], row.get("intervals", {}).get(s),
+                                                                "failed") for s in sequences) +
+                     f" | {cell(row['mean'], row.get('mean_interval'), '-')} | {row['mean_rank']:g} |")
     failed = [p for p in pairs if p["status"] != "scored"]
     if failed:
         lines += ["", "Failed:", ""] + [f"- {p['sequence']} / {p['method']}: {p['error']}" for p in failed]
+    if statistics and statistics["resamples"]:
+        lines += ["", f"95% intervals from {statistics['resamples']} resamples of each sequence's frames."]
+        compared = [c for c in statistics["comparisons"] if c["sequence"] is None]
+        if compared:
+            lines += ["", "Paired differences of the mean over the sequences, on the same resamples:", "",
+                      "| first | second | first - second | first higher in |", "|---|---|---:|---:|"]
+            lines += [f"| {c['first']} | {c['second']} | {interval_text(c['difference'], c['interval'])} | "
+                      f"{100 * c['first_higher']:.1f}% |" for c in compared]
+    if rate_distortion:
+        lines += bd_md(rate_distortion, sequences)
     return "\n".join(lines) + "\n"
 
 

@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import shutil
 import subprocess
 import types
 
@@ -54,3 +55,48 @@ def make_scene(tmp_path_factory):
         return made[width, height]
 
     return make
+
+
+@pytest.fixture(scope="session")
+def coded(tmp_path_factory):
+    """A dataset of two sequences (64x48, 4 frames) and coder families: the
+    anchor's four methods take more or fewer columns of the flawed set B,
+    with rates from their bitstreams' sizes; `scaled` has the same depth maps
+    at 1.1 times the rates; `broken` has no files for s2. On s2 the anchor's
+    best method equals set A (score inf). Evaluated once, with its report."""
+    from morvex.eval import evaluate
+
+    folder = tmp_path_factory.mktemp("coded")
+    width, height, frame = 64, 48, 64 * 48 * 3 // 2
+    for n in (1, 2):
+        subprocess.run([SAMPLE, folder / f"s{n}", "--size", "64x48", "--frames", "4", "--seed", str(n)], check=True,
+                       capture_output=True)
+        for columns, size in ((64, 500), (32, 900), (16, 1600), (8, 3000)):
+            out = folder / f"c{columns}" / f"s{n}"
+            out.mkdir(parents=True)
+            for side in ("left", "right"):
+                depth = np.fromfile(folder / f"s{n}" / f"depth_{side}_a.yuv", np.uint8).reshape(-1, frame)
+                flawed = np.fromfile(folder / f"s{n}" / f"depth_{side}_b.yuv", np.uint8).reshape(-1, frame)
+                luma = depth[:, :width * height].reshape(-1, height, width)
+                luma[:, :, :columns] = flawed[:, :width * height].reshape(-1, height, width)[:, :, :columns]
+                depth[:, :width * height] = luma.reshape(-1, width * height)
+                depth.tofile(out / f"depth_{side}.yuv")
+            (out / "coded.bin").write_bytes(bytes(size))  # 4 frames: 2 bits per frame a byte
+    (folder / "broken" / "s1").mkdir(parents=True)
+    for side in ("left", "right"):
+        shutil.copy(folder / "s1" / f"depth_{side}_b.yuv", folder / "broken" / "s1" / f"depth_{side}.yuv")
+    text = ('[defaults]\nleft = "{sequence}/left.yuv"\nright = "{sequence}/right.yuv"\n'
+            'depth_left = "{sequence}/depth_left_a.yuv"\ndepth_right = "{sequence}/depth_right_a.yuv"\n'
+            'camera = "{sequence}/camera.txt"\nsize = "64x48"\n[sequences.s1]\n[sequences.s2]\n'
+            '[report]\nanchor = "anchor"\n')
+    maps = 'depth_left = "{0}/{{sequence}}/depth_left.yuv"\ndepth_right = "{0}/{{sequence}}/depth_right.yuv"\n'
+    for columns in (64, 32, 16, 8):
+        text += f"[methods.a{columns}]\n" + maps.format(f"c{columns}") + \
+            f'family = "anchor"\nbitstream = "c{columns}/{{sequence}}/coded.bin"\n'
+    for columns, rate in ((64, 1100), (32, 1980), (16, "{ s1 = 3520, s2 = 3520.0 }"), (8, 6600)):
+        text += f"[methods.x{columns}]\n" + maps.format(f"c{columns}") + f'family = "scaled"\nrate = {rate}\n'
+    text += "[methods.broken]\n" + maps.format("broken")
+    (folder / "dataset.toml").write_text(text)
+    outdir = folder / "out"
+    evaluation = evaluate(folder / "dataset.toml", outdir, workers=2, resamples=300, report_frames=2)
+    return types.SimpleNamespace(folder=folder, outdir=outdir, evaluation=evaluation)
