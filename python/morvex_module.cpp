@@ -107,6 +107,11 @@ void bindResults(py::module_& m)
             "The score as the 'MORVEX Score:' line prints it.")
         .def_readonly("left", &PairOutput::left)
         .def_readonly("right", &PairOutput::right)
+        .def_property_readonly(
+            "warning",
+            [](const PairOutput& r) { return r.warning.empty() ? py::object(py::none()) : py::str(r.warning); },
+            "The command line's warning about the pair (differences of the depth maps that vanish in the "
+            "whole-pixel disparities), or None.")
         .def("__repr__", [](const PairOutput& r) {
             return "morvex.Result(score=" + formatFloat(r.score) + ", left=" + viewRepr(r.left) +
                    ", right=" + viewRepr(r.right) + ")";

@@ -155,7 +155,7 @@ public:
                 failWithPath(e, paths);
             }
         }
-        return pairOutput(result, keepMaps);
+        return pairOutput(result, keepMaps, false);
     }
 
 private:
@@ -263,6 +263,7 @@ of threads may read and score frames at once. Raises morvex.InputError.)")
         .def("score", &PairInputs::score, py::arg("k"), py::arg("camera"), py::arg("maps") = false,
              R"(Reads and scores frame k with the camera (a morvex.Camera, a camera file or
 the nine values), without holding the interpreter. Returns a morvex.Result;
-with maps=True each view's maps are kept (for morvex.error_heatmap).
-Raises morvex.InputError, whose message is the command line's for that frame.)");
+with maps=True each view's maps are kept (for morvex.error_heatmap). Issues no
+warning: the result's `warning` holds the command line's. Raises
+morvex.InputError, whose message is the command line's for that frame.)");
 }

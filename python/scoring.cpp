@@ -50,12 +50,12 @@ py::object greyDepthMap(py::handle argument, int index)
 
 } // namespace
 
-PairOutput pairOutput(morvex::PairResult& result, bool keepMaps)
+PairOutput pairOutput(morvex::PairResult& result, bool keepMaps, bool warn)
 {
-    if (!result.warning().empty())
+    if (warn && !result.warning().empty())
         if (PyErr_WarnEx(PyExc_UserWarning, result.warning().c_str(), 1) != 0)
             throw py::error_already_set(); // warnings turned into errors
-    PairOutput output{result.score, {result.left}, {result.right}};
+    PairOutput output{result.score, {result.left}, {result.right}, result.warning()};
     for (ViewOutput* view : {&output.left, &output.right}) {
         if (keepMaps)
             view->maps = viewMaps(view->result.maps);
@@ -89,7 +89,7 @@ PairOutput scoreArrays(const std::array<py::handle, 6>& images, py::handle camer
             throw;
         throwArgumentError(kArgumentNames[static_cast<int>(e.input())], e.input(), e.problem());
     }
-    return pairOutput(result, keepMaps);
+    return pairOutput(result, keepMaps, true);
 }
 
 py::array_t<uint8_t> errorHeatmapArray(py::handle view, py::handle maps, float top)

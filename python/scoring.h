@@ -21,6 +21,7 @@ struct ViewOutput {
 struct PairOutput {
     float score = 0.0f;
     ViewOutput left, right;
+    std::string warning; // the command line's warning about the pair, or ""
 };
 
 // The score of a pair from its six 8-bit images (left, right, depth maps of
@@ -28,9 +29,9 @@ struct PairOutput {
 // with keepMaps, each view's maps.
 PairOutput scoreArrays(const std::array<pybind11::handle, 6>& images, pybind11::handle camera, bool keepMaps);
 
-// A pair's result as Python sees it; warns (UserWarning) where the command
-// line warns. With keepMaps, the views' maps become dicts of arrays.
-PairOutput pairOutput(morvex::PairResult& result, bool keepMaps);
+// A pair's result as Python sees it; with `warn`, also a UserWarning where
+// the command line warns. With keepMaps, the views' maps become dicts of arrays.
+PairOutput pairOutput(morvex::PairResult& result, bool keepMaps, bool warn);
 
 // The heat map of a view (2-D uint8) from the maps dict of its result, as an
 // RGB array (rows, columns, 3), the colour bar below.

@@ -54,7 +54,7 @@ def score_frame(pair, camera, k):
         inputs = open_pair(pair)
         result = inputs.score(k, camera)
     except _native.InputError as error:
-        return {"frame": k, "error": f"frame {k}: {error}" if _is_sequence(pair) else str(error)}
+        return {"frame": k, "error": f"frame {k}: {error}" if is_sequence(pair) else str(error)}
     frame = {"frame": k, "score": float(result.score)}
     for side in ("left", "right"):
         view = getattr(result, side)
@@ -62,11 +62,14 @@ def score_frame(pair, camera, k):
             frame[f"{field}_{side}"] = getattr(view, field)
         frame[f"error_{side}"] = float(frame[f"error_{side}"])
     if inputs.warning:
-        frame["warning"] = inputs.warning
+        frame["input_warning"] = inputs.warning
+    if result.warning:
+        frame["warning"] = result.warning
     return frame
 
 
-def _is_sequence(pair):
+def is_sequence(pair):
+    """Whether the command line would score the pair as a sequence: one of its inputs is a video."""
     return any(_is_video(p) for p in pair.paths)
 
 

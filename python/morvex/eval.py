@@ -106,9 +106,20 @@ def _finish_pair(record, results):
     if failed:
         record.update(status="failed", error=failed[0]["error"])
         return record
-    warnings = [f.pop("warning") for f in frames if "warning" in f]
+    # Once for the pair, as the command line warns once for a run.
+    deep = [f.pop("input_warning") for f in frames if "input_warning" in f]
+    vanished = [f for f in frames if "warning" in f]
+    warnings = deep[-1:]
+    if vanished and record.get("sequence_run"):
+        more = f" (and {len(vanished) - 1} more)" if len(vanished) > 1 else ""
+        warnings.append(f"frame {vanished[0]['frame']}{more}: {vanished[0]['warning']}")
+    elif vanished:
+        warnings.append(vanished[0]["warning"])
+    for frame in vanished:
+        del frame["warning"]
+    record.pop("sequence_run", None)
     if warnings:
-        record["warning"] = warnings[-1]
+        record["warnings"] = warnings
     for frame in frames:
         for side in ("left", "right"):
             frame.update(tables.differences(frame, side))
@@ -184,6 +195,7 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
         except _native.InputError as error:
             keep(dict(record, status="failed", error=str(error)))
             continue
+        record["sequence_run"] = engines.is_sequence(pair)
         pending[sequence, method] = (record, [], pair)
     if pending:
         engine = engines.DaskEngine(scheduler) if scheduler else engines.LocalEngine(workers)
@@ -343,9 +355,8 @@ def main(argv=None):
                                            evaluation.pairs, evaluation.results["statistics"],
                                            evaluation.results.get("rate_distortion")))
     for pair in evaluation.pairs:
-        if pair.get("warning"):
-            print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']}: warning: {pair['warning']}"),
-                  file=sys.stderr)
+        for warning in pair.get("warnings", []):
+            print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']}: warning: {warning}"), file=sys.stderr)
     for pair in evaluation.failures:
         print(one_line(f"morvex-eval: {pair['sequence']}/{pair['method']} failed: {pair['error']}"), file=sys.stderr)
     print(f"morvex-eval: {evaluation.scored} pairs scored, {evaluation.reused} taken from {args.outdir}/cache, "

@@ -20,7 +20,6 @@ import os
 import re
 import struct
 import urllib.parse
-import warnings
 import zlib
 
 import numpy as np
@@ -56,8 +55,6 @@ def png(image):
             chunk(b"IEND", b""))
 
 
-# The scoring pass has reported the frames' warnings; this module's pass would repeat them.
-warnings.filterwarnings("ignore", category=UserWarning, module=re.escape(__name__) + "$")
 
 
 def start_heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
