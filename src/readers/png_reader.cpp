@@ -110,18 +110,27 @@ void readBytes(png_structp png, png_bytep data, std::size_t length)
     throw PngError(message, false);
 }
 
-// Reads the header and asks libpng for one channel: palette entries and
-// samples of fewer than 8 bits expanded, alpha dropped, colour weighted into
-// grey, and 16-bit samples either cut to 8 bits or kept in host order.
-bool readHeader(PngDecoding& d, bool keepSixteenBits)
+// Reads the header and the chunks before the image data.
+bool readInfo(PngDecoding& d)
 {
     if (setjmp(png_jmpbuf(d.png)))
         return false;
     png_read_info(d.png, d.info);
-    const int colourType = png_get_color_type(d.png, d.info);
-    const int bitDepth = png_get_bit_depth(d.png, d.info);
-    d.fileBitDepth = bitDepth;
+    d.fileBitDepth = png_get_bit_depth(d.png, d.info);
     d.fileChannels = png_get_channels(d.png, d.info);
+    return true;
+}
+
+// Asks libpng for one channel: palette entries and samples of fewer than 8
+// bits expanded, alpha dropped, colour weighted into grey, and 16-bit
+// samples either cut to 8 bits or kept in host order. libpng allocates its
+// row buffers here.
+bool askForGrey(PngDecoding& d, bool keepSixteenBits)
+{
+    if (setjmp(png_jmpbuf(d.png)))
+        return false;
+    const int colourType = png_get_color_type(d.png, d.info);
+    const int bitDepth = d.fileBitDepth;
     if (colourType == PNG_COLOR_TYPE_PALETTE)
         png_set_palette_to_rgb(d.png);
     if ((colourType & PNG_COLOR_MASK_COLOR) == 0 && bitDepth < 8)
@@ -241,10 +250,12 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
 {
     PngDecoding d;
     openDecoding(d, path);
-    if (!readHeader(d, keepSixteenBits))
+    if (!readInfo(d))
         fail(d);
     const png_uint_32 width = png_get_image_width(d.png, d.info);
     const png_uint_32 height = png_get_image_height(d.png, d.info);
+    // Both sizes are checked before libpng allocates its rows, which for a
+    // million pixels of 16-bit RGBA are two of 8 MB.
     if (std::uint64_t(width) * height > kMaxPixels)
         throw PngError("the image is " + std::to_string(width) + "x" + std::to_string(height) + ", more than the " +
                            std::to_string(kMaxPixels) + " pixels an image may have",
@@ -256,6 +267,8 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
         throw PngError("the image is " + std::to_string(width) + "x" + std::to_string(height) +
                            ", more than a file of " + std::to_string(d.fileSize) + " bytes can hold",
                        false);
+    if (!askForGrey(d, keepSixteenBits))
+        fail(d);
     sixteenBitFile = d.fileBitDepth == 16;
     cv::Mat image(static_cast<int>(height), static_cast<int>(width),
                   sixteenBitFile && keepSixteenBits ? CV_16U : CV_8U);
