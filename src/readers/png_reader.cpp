@@ -74,10 +74,6 @@ std::uint32_t bigEndian(const unsigned char* bytes)
     return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
-// Also checks each chunk's length as its header is read: libpng would
-// allocate (and zero) the whole claimed length of an ancillary chunk before
-// finding that the file ends, and a chunk can never be longer than what is
-// left of the file. Lengths libpng itself refuses are left to it.
 // The size of the image data inflated: the filtered rows, of each pass
 // when interlaced.
 std::uint64_t inflatedSize(const PngDecoding& d)
@@ -138,6 +134,10 @@ bool imageDataIsOneStream(const PngDecoding& d)
     return fine && ended && made == inflatedSize(d);
 }
 
+// Also checks each chunk's length as its header is read: libpng would
+// allocate (and zero) the whole claimed length of an ancillary chunk before
+// finding that the file ends, and a chunk can never be longer than what is
+// left of the file. Lengths libpng itself refuses are left to it.
 void readBytes(png_structp png, png_bytep data, std::size_t length)
 {
     auto* d = static_cast<PngDecoding*>(png_get_io_ptr(png));

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #ifndef MORVEX_PNG_ROW_FILTERS_ONCE
 #define MORVEX_PNG_ROW_FILTERS_ONCE
@@ -40,22 +41,18 @@ void paethRow(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* pri
     }
 }
 
-#define MORVEX_ROW_BY_PIXEL_SIZE(row)                                                                                \
-    switch (pixelBytes) {                                                                                            \
-    case 1: return row<1>(in, out, prior, length);                                                                   \
-    case 2: return row<2>(in, out, prior, length);                                                                   \
-    case 3: return row<3>(in, out, prior, length);                                                                   \
-    case 4: return row<4>(in, out, prior, length);                                                                   \
-    case 6: return row<6>(in, out, prior, length);                                                                   \
-    default: return row<8>(in, out, prior, length);                                                                  \
-    }
-
-inline void averageOrPaeth(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
-                           const std::uint8_t* prior, std::size_t length)
+// call(the pixel size as a constant), for the sizes PNG's 8- and 16-bit pixels have.
+template <typename Call>
+void byPixelSize(int pixelBytes, const Call& call)
 {
-    if (filter == kFilterAverage)
-        MORVEX_ROW_BY_PIXEL_SIZE(averageRow)
-    MORVEX_ROW_BY_PIXEL_SIZE(paethRow)
+    switch (pixelBytes) {
+    case 1: return call(std::integral_constant<int, 1>());
+    case 2: return call(std::integral_constant<int, 2>());
+    case 3: return call(std::integral_constant<int, 3>());
+    case 4: return call(std::integral_constant<int, 4>());
+    case 6: return call(std::integral_constant<int, 6>());
+    default: return call(std::integral_constant<int, 8>());
+    }
 }
 
 } // namespace png_filters
@@ -118,18 +115,13 @@ void ReverseFilter(int filter, int pixelBytes, const uint8_t* in, uint8_t* out, 
             std::memmove(out, in, length);
         return;
     case kFilterSub:
-        switch (pixelBytes) {
-        case 1: return SubRow<1>(in, out, length);
-        case 2: return SubRow<2>(in, out, length);
-        case 3: return SubRow<3>(in, out, length);
-        case 4: return SubRow<4>(in, out, length);
-        case 6: return SubRow<6>(in, out, length);
-        default: return SubRow<8>(in, out, length);
-        }
+        return byPixelSize(pixelBytes, [&](auto bytes) { SubRow<decltype(bytes)::value>(in, out, length); });
     case kFilterUp:
         return UpRow(in, out, prior, length);
+    case kFilterAverage:
+        return byPixelSize(pixelBytes, [&](auto bytes) { averageRow<decltype(bytes)::value>(in, out, prior, length); });
     default:
-        return averageOrPaeth(filter, pixelBytes, in, out, prior, length);
+        return byPixelSize(pixelBytes, [&](auto bytes) { paethRow<decltype(bytes)::value>(in, out, prior, length); });
     }
 }
 
