@@ -196,6 +196,20 @@ TEST(PngReader, HeadersThatClaimTooMuchFailBeforeLibpngAllocatesRows)
         EXPECT_EQ(d.message, message);
         EXPECT_LT(peak - before, 2048) << message << ": kilobytes more at the peak";
     }
+
+    // 100 KB of damaged image data under a header that claims 100 MB of rows, which the file could hold.
+    std::mt19937 random(5);
+    std::string data(100000, '\0');
+    for (char& c : data)
+        c = static_cast<char>(random());
+    data.replace(0, 2, "\x78\x9c");
+    const std::string damaged = joinPngChunks(
+        {{"IHDR", std::string("\0\0\x27\x10\0\0\x27\x10\x08\0\0\0\0", 13)}, {"IDAT", data}, {"IEND", ""}});
+    const std::string path = pngFile(damaged);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKilobytes("VmRSS");
+    EXPECT_NE(readWithTool(path).message, "");
+    EXPECT_LT(statusKilobytes("VmHWM") - before, 20 * 1024) << "kilobytes more at the peak";
 }
 
 TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)

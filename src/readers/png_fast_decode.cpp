@@ -249,7 +249,10 @@ bool decodePngImageData(const PngImageData& data, bool keepSixteenBits, cv::Mat&
     const std::uint64_t rows = (rawSize + outRowBytes - 1) / outRowBytes;
     cv::Mat buffer(static_cast<int>(rows), static_cast<int>(data.width), type);
     unsigned char* raw = buffer.data;
-    populate(raw, rawSize);
+    // Not for a header that claims far more than its data plausibly holds:
+    // damaged data ends the inflation long before it fills such a buffer.
+    if (rawSize <= std::max<std::uint64_t>(256 * std::uint64_t(gathered), 32 << 20))
+        populate(raw, rawSize);
     {
         std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
             libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
