@@ -130,14 +130,22 @@ void ReverseFilter(int filter, int pixelBytes, const uint8_t* in, uint8_t* out, 
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+// The dispatch names the function within its namespace (a build with one
+// target calls that target's directly).
 namespace png_filters {
 HWY_EXPORT(ReverseFilter);
+
+void reverse(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* prior,
+             std::size_t length)
+{
+    HWY_DYNAMIC_DISPATCH(ReverseFilter)(filter, pixelBytes, in, out, prior, length);
+}
 } // namespace png_filters
 
 void reversePngFilter(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
                       const std::uint8_t* prior, std::size_t length)
 {
-    HWY_DYNAMIC_DISPATCH(png_filters::ReverseFilter)(filter, pixelBytes, in, out, prior, length);
+    png_filters::reverse(filter, pixelBytes, in, out, prior, length);
 }
 
 void reversePngFilterOneByOne(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
