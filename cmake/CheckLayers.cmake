@@ -6,10 +6,10 @@
 #    may not read the environment, load code, start processes or use the
 #    standard streams;
 #  - the readers (src/readers) may include their own headers, the public
-#    header, the plugin interface, OpenCV's core, libpng and its zlib, libdeflate (which
-#    inflates PNG image data whole), Highway (whose vector code reverses its
-#    row filters) and the standard and system headers, but nothing of the
-#    tool or of the library's insides.
+#    header, the plugin interface, OpenCV's core, libpng and its zlib,
+#    libdeflate (which inflates PNG image data whole), Highway (whose vector
+#    code reverses PNG row filters) and the standard and system headers, but
+#    nothing of the tool or of the library's insides.
 #   cmake -DSOURCE_DIR=... -P CheckLayers.cmake
 set(_std "<[a-z_0-9]+>|<[a-z_0-9]+\\.h>|<sys/[a-z_]+\\.h>")
 set(_opencv_core "<opencv2/core(\\.hpp|/[a-z_/]+\\.hpp)>")
