@@ -2,6 +2,7 @@
 // here with libpng, decodes to the pixels cv::imread gives with
 // IMREAD_GRAYSCALE and with IMREAD_GRAYSCALE | IMREAD_ANYDEPTH, damaged files
 // fail where it fails, and the messages say why.
+#include "png_files.h"
 #include "readers/png_reader.h"
 #include "tool_runner.h"
 
@@ -12,109 +13,11 @@
 
 #include <sys/resource.h>
 
+#include <fstream>
 #include <random>
 
 namespace {
 
-struct PngContent {
-    int width, height, colourType, bitDepth;
-    std::vector<std::uint16_t> samples; // rows of width * channels samples
-    std::vector<png_color> palette;
-    bool interlaced = false;
-    double gamma = 0.0;       // a gAMA chunk when above 0: it changes how libpng weighs colours into grey
-    bool transparent = false; // a tRNS chunk, which adds an alpha channel to drop
-};
-
-constexpr int kChannelsOf[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
-
-// Random samples, and for palette images a random palette, of the given kind.
-PngContent randomPng(int width, int height, int colourType, int bitDepth, unsigned seed)
-{
-    std::mt19937 random(seed);
-    PngContent c{width, height, colourType, bitDepth, {}, {}};
-    for (int k = 0; colourType == PNG_COLOR_TYPE_PALETTE && k < 1 << bitDepth; ++k)
-        c.palette.push_back({png_byte(random()), png_byte(random()), png_byte(random())});
-    c.samples.resize(std::size_t(width) * height * kChannelsOf[colourType]);
-    for (std::uint16_t& sample : c.samples)
-        sample = static_cast<std::uint16_t>(random() & ((1u << bitDepth) - 1));
-    return c;
-}
-
-std::string encodePng(const PngContent& c)
-{
-    // The rows in the file's layout: samples big-endian, or packed into bytes.
-    const int samples = c.width * kChannelsOf[c.colourType];
-    std::vector<std::vector<png_byte>> rows(c.height, std::vector<png_byte>((samples * c.bitDepth + 7) / 8));
-    std::vector<png_bytep> rowPointers;
-    for (int r = 0; r < c.height; ++r) {
-        for (int k = 0; k < samples; ++k) {
-            const unsigned sample = c.samples[std::size_t(r) * samples + k], bit = k * c.bitDepth;
-            if (c.bitDepth == 16)
-                rows[r][2 * k] = png_byte(sample >> 8), rows[r][2 * k + 1] = png_byte(sample);
-            else
-                rows[r][bit / 8] |= png_byte(sample << (8 - c.bitDepth - bit % 8));
-        }
-        rowPointers.push_back(rows[r].data());
-    }
-    std::string bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png)))
-        throw std::runtime_error("libpng cannot write this PNG content");
-    const auto append = [](png_structp p, png_bytep data, std::size_t n) {
-        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
-    };
-    png_set_write_fn(png, &bytes, append, nullptr);
-    png_set_IHDR(png, info, c.width, c.height, c.bitDepth, c.colourType,
-                 c.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (!c.palette.empty())
-        png_set_PLTE(png, info, c.palette.data(), static_cast<int>(c.palette.size()));
-    if (c.gamma > 0.0)
-        png_set_gAMA(png, info, c.gamma);
-    // Alpha for each palette entry, or the colour of the first pixel, so that some pixels have it.
-    std::vector<png_byte> alpha;
-    for (std::size_t k = 0; k < c.palette.size(); ++k)
-        alpha.push_back(static_cast<png_byte>(k * 37));
-    const int step = kChannelsOf[c.colourType] == 3 ? 1 : 0;
-    png_color_16 colour{0, c.samples[0], c.samples[step], c.samples[2 * step], c.samples[0]};
-    if (c.transparent && (c.colourType & PNG_COLOR_MASK_ALPHA) == 0)
-        png_set_tRNS(png, info, alpha.data(), static_cast<int>(alpha.size()), &colour);
-    png_write_info(png, info);
-    png_write_image(png, rowPointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return bytes;
-}
-
-struct PngChunk {
-    std::string type, data;
-};
-
-std::vector<PngChunk> pngChunks(const std::string& png)
-{
-    std::vector<PngChunk> chunks;
-    for (std::size_t at = 8, length = 0; at + 12 <= png.size(); at += 12 + length) {
-        length = 0;
-        for (int k = 0; k < 4; ++k)
-            length = length << 8 | static_cast<unsigned char>(png[at + k]);
-        chunks.push_back({png.substr(at + 4, 4), png.substr(at + 8, length)});
-    }
-    return chunks;
-}
-
-// The signature and the chunks, each with its length and a correct CRC.
-std::string joinPngChunks(const std::vector<PngChunk>& chunks)
-{
-    const auto bigEndian = [](uLong v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-    std::string png("\x89PNG\r\n\x1a\n", 8);
-    for (const PngChunk& chunk : chunks) {
-        const std::string typed = chunk.type + chunk.data;
-        png += bigEndian(chunk.data.size()) + typed +
-               bigEndian(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
-    }
-    return png;
-}
 
 // What the tool's reader made of a file: its pixels, or its error.
 struct Decoded {
@@ -254,4 +157,120 @@ TEST(PngReader, FailedDataChecksAndLyingLengthsFailAndCostLittleMemory)
         EXPECT_TRUE(bytes.size() == 43 && d.truncated) << text;
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 50 * 1024) << text << ": kilobytes more at the peak";
     }
+}
+
+namespace {
+
+long statusKilobytes(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, field.size() + 1, field + ":") == 0)
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+} // namespace
+
+TEST(PngReader, HeadersThatClaimTooMuchFailBeforeLibpngAllocatesRows)
+{
+    // Writing 5 to clear_refs makes the peak resident memory (VmHWM) start again from the current.
+    if (!std::ofstream("/proc/self/clear_refs") || statusKilobytes("VmHWM") < 0)
+        GTEST_SKIP() << "no resettable peak of resident memory here";
+    // 69 bytes: a million pixels of 16-bit RGBA per row, whose rows libpng allocated (8 MB each, one zeroed)
+    // before the sizes were checked.
+    const std::pair<std::string, std::string> headers[] = {
+        {std::string("\0\x0f\x42\x40\0\0\0\x01", 8), "the image is 1000000x1, more than a file of 69 bytes can hold"},
+        {std::string("\0\x0f\x42\x40\0\x0f\x42\x40", 8),
+         "the image is 1000000x1000000, more than the 1073741824 pixels an image may have"}};
+    for (const auto& [size, message] : headers) {
+        const std::string bytes = joinPngChunks({{"IHDR", size + std::string("\x10\x06\0\0\0", 5)},
+                                                 {"IDAT", std::string(12, '\x55')},
+                                                 {"IEND", ""}});
+        const std::string path = pngFile(bytes);
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = statusKilobytes("VmRSS");
+        const Decoded d = readWithTool(path);
+        const long peak = statusKilobytes("VmHWM");
+        EXPECT_EQ(bytes.size(), 69u);
+        EXPECT_EQ(d.message, message);
+        EXPECT_LT(peak - before, 2048) << message << ": kilobytes more at the peak";
+    }
+
+    // 100 KB of damaged image data under a header that claims 100 MB of rows, which the file could hold.
+    std::mt19937 random(5);
+    std::string data(100000, '\0');
+    for (char& c : data)
+        c = static_cast<char>(random());
+    data.replace(0, 2, "\x78\x9c");
+    const std::string damaged = joinPngChunks(
+        {{"IHDR", std::string("\0\0\x27\x10\0\0\x27\x10\x08\0\0\0\0", 13)}, {"IDAT", data}, {"IEND", ""}});
+    const std::string path = pngFile(damaged);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKilobytes("VmRSS");
+    EXPECT_NE(readWithTool(path).message, "");
+    // Half of what was claimed: AddressSanitizer's shadow of the allocations alone takes an eighth of them.
+    EXPECT_LT(statusKilobytes("VmHWM") - before, 50 * 1024) << "kilobytes more at the peak";
+}
+
+TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)
+{
+    const PngContent content = randomPng(8, 12, PNG_COLOR_TYPE_GRAY, 8, 5);
+    const std::vector<PngChunk> plain = pngChunks(encodePng(content));
+    ASSERT_EQ(plain.size(), 3u);
+    const ExifEntry turned{0x0112, 3, 1, 6};
+    const std::size_t padding = 48, size = 8 + 2 + 2 * 12 + 4 + padding; // with two entries
+
+    struct Case {
+        std::string what;
+        std::vector<ExifEntry> entries;
+        bool littleEndian = true;
+    };
+    std::vector<Case> cases;
+    for (std::uint32_t value = 0; value <= 9; ++value)
+        cases.push_back({"orientation " + std::to_string(value), {{0x0112, 3, 1, value}}});
+    // OpenCV's reader stops at a text or rational value outside the data,
+    // and keeps the tags before it.
+    const auto beforeAndAfter = [&](const std::string& what, const ExifEntry& entry) {
+        cases.push_back({what + " before the orientation", {entry, turned}});
+        cases.push_back({what + " after the orientation", {turned, entry}});
+    };
+    for (const std::uint16_t tag : {0x010e, 0x010f, 0x0110, 0x0131, 0x0132, 0x8298}) {
+        const std::string name = "text tag " + std::to_string(tag);
+        beforeAndAfter(name + " of 3 bytes in its field", {tag, 2, 3, 0});
+        beforeAndAfter(name + " ending the data", {tag, 2, 20, std::uint32_t(size - 20)});
+        beforeAndAfter(name + " a byte beyond the data", {tag, 2, 20, std::uint32_t(size - 19)});
+        beforeAndAfter(name + " far beyond the data", {tag, 2, 100, 0xffffff00u});
+        beforeAndAfter(name + " whose end wraps around 32 bits", {tag, 2, 0xfffffff0u, 20});
+    }
+    const std::pair<std::uint16_t, std::uint32_t> rationalTags[] = {{0x011a, 1}, {0x011b, 1}, {0x013e, 2},
+                                                                     {0x0211, 3}, {0x013f, 6}, {0x0214, 6}};
+    for (const auto& [tag, rationals] : rationalTags) {
+        const std::string name = "rational tag " + std::to_string(tag);
+        beforeAndAfter(name + " ending the data", {tag, 5, 1, std::uint32_t(size - 8 * rationals)});
+        beforeAndAfter(name + " a byte beyond the data", {tag, 5, 1, std::uint32_t(size - 8 * rationals + 1)});
+    }
+    beforeAndAfter("an unknown tag far beyond the data", {0x9000, 2, 100, 0xffffff00u});
+    beforeAndAfter("a 16-bit tag", {0x0128, 3, 1, 2});
+    cases.push_back({"the fuzzer's mirrored case", {{0x0132, 2, 20, 0xffff}, {0x0112, 3, 1, 4}}});
+    cases.push_back({"big-endian", {{0x013f, 5, 1, std::uint32_t(size - 47)}, turned}, false});
+    cases.push_back({"big-endian, in bounds", {{0x013f, 5, 1, std::uint32_t(size - 48)}, turned}, false});
+
+    for (const Case& c : cases)
+        for (const bool beforePixels : {true, false}) {
+            std::vector<PngChunk> chunks = plain;
+            const std::size_t pad = c.entries.size() == 2 ? padding : padding + 12;
+            chunks.insert(chunks.begin() + (beforePixels ? 1 : 2), {"eXIf", exifData(c.entries, c.littleEndian, pad)});
+            const std::string bytes = joinPngChunks(chunks);
+            EXPECT_TRUE(decodesAsOpenCv(bytes)) << c.what << (beforePixels ? "" : ", after the pixels");
+            const cv::Size header = pngImageSize(pngFile(bytes));
+            if (beforePixels) {
+                EXPECT_EQ(header, readWithTool(pngFile(bytes)).image.size()) << c.what;
+            }
+        }
+
+    // The fuzzer's file: an 8x12 image, read as it is.
+    std::vector<PngChunk> chunks = plain;
+    chunks.insert(chunks.begin() + 1, {"eXIf", exifData({{0x010f, 2, 100, 0xffffff00u}, turned})});
+    EXPECT_EQ(readWithTool(pngFile(joinPngChunks(chunks))).image.size(), cv::Size(8, 12));
 }

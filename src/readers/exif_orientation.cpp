@@ -7,6 +7,32 @@ namespace {
 const std::uint32_t kOrientationTag = 0x0112;
 const std::size_t kEntrySize = 12; // tag, type, count, value
 
+// The tags OpenCV's reader decodes besides the orientation: text, whose
+// count of bytes lies within the value field up to 4 and at the value
+// offset beyond, and rationals at the value offset (how many of them).
+bool isTextTag(std::uint32_t tag)
+{
+    return tag == 0x010e || tag == 0x010f || tag == 0x0110 || tag == 0x0131 || tag == 0x0132 || tag == 0x8298;
+}
+
+int rationalsOf(std::uint32_t tag)
+{
+    switch (tag) {
+    case 0x011a: // x resolution
+    case 0x011b: // y resolution
+        return 1;
+    case 0x013e: // white point
+        return 2;
+    case 0x0211: // YCbCr coefficients
+        return 3;
+    case 0x013f: // primary chromaticities
+    case 0x0214: // reference black and white
+        return 6;
+    default:
+        return 0;
+    }
+}
+
 class TiffBytes {
 public:
     TiffBytes(const unsigned char* data, std::size_t size, bool littleEndian)
@@ -51,7 +77,17 @@ int exifOrientation(const unsigned char* data, std::size_t size)
         const std::uint64_t entry = directory + 2 + kEntrySize * k;
         if (!tiff.has(entry, 2))
             return 1;
-        if (tiff.word(entry) != kOrientationTag)
+        const std::uint32_t tag = tiff.word(entry);
+        // OpenCV stops at the first of these whose value lies outside the
+        // data, and keeps only the tags before it.
+        if (isTextTag(tag) && tiff.has(entry + 4, 8)) {
+            const std::uint64_t length = tiff.longWord(entry + 4);
+            if (!tiff.has(length <= 4 ? 8 : tiff.longWord(entry + 8), length))
+                return 1;
+        }
+        if (rationalsOf(tag) > 0 && tiff.has(entry + 8, 4) && !tiff.has(tiff.longWord(entry + 8), 8 * rationalsOf(tag)))
+            return 1;
+        if (tag != kOrientationTag)
             continue;
         if (!tiff.has(entry + 8, 2))
             return 1;

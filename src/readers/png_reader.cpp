@@ -1,9 +1,13 @@
 #include "readers/png_reader.h"
 
 #include "readers/exif_orientation.h"
+#include "readers/png_fast_decode.h"
 
 #include <png.h>
+#include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +40,8 @@ struct PngDecoding {
     std::string dataProblem; // found by the reader itself, not by libpng
     std::uint64_t fileSize = 0, position = 0;
     std::uint32_t chunkLength = 0; // of the chunk whose header was read last
-    bool pixelsRead = false;
+    std::uint64_t firstImageData = 0; // where the first IDAT chunk's header is
+    bool chunkAfterImageData = false, pixelsRead = false, streamChecked = false;
     int fileBitDepth = 0, fileChannels = 0;
     std::vector<png_bytep> rows;
 
@@ -69,6 +74,66 @@ std::uint32_t bigEndian(const unsigned char* bytes)
     return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
+// The size of the image data inflated: the filtered rows, of each pass
+// when interlaced.
+std::uint64_t inflatedSize(const PngDecoding& d)
+{
+    const std::uint64_t width = png_get_image_width(d.png, d.info), height = png_get_image_height(d.png, d.info);
+    const std::uint64_t bits = std::uint64_t(d.fileChannels) * d.fileBitDepth;
+    const auto rows = [&](std::uint64_t w, std::uint64_t h) { return w == 0 ? 0 : h * ((w * bits + 7) / 8 + 1); };
+    if (png_get_interlace_type(d.png, d.info) == PNG_INTERLACE_NONE)
+        return rows(width, height);
+    static const int x0[] = {0, 4, 0, 2, 0, 1, 0}, y0[] = {0, 0, 4, 0, 2, 0, 1};
+    static const int dx[] = {8, 8, 4, 4, 2, 2, 1}, dy[] = {8, 8, 8, 4, 4, 2, 2};
+    std::uint64_t size = 0;
+    for (int p = 0; p < 7; ++p)
+        size += rows(width > std::uint64_t(x0[p]) ? (width - x0[p] + dx[p] - 1) / dx[p] : 0,
+                     height > std::uint64_t(y0[p]) ? (height - y0[p] + dy[p] - 1) / dy[p] : 0);
+    return size;
+}
+
+// Whether the run of IDAT chunks holds one whole zlib stream, as zlib
+// inflates it, of exactly the image's size and nothing after it.
+bool imageDataIsOneStream(const PngDecoding& d)
+{
+    z_stream z{};
+    if (inflateInit2(&z, 0) != Z_OK) // the window the stream's header asks for, as libpng
+        return false;
+    const int file = ::fileno(d.file);
+    std::vector<unsigned char> in(1 << 16), out(1 << 16);
+    std::uint64_t made = 0;
+    bool ended = false, fine = true;
+    unsigned char header[8];
+    for (std::uint64_t at = d.firstImageData;
+         fine && ::pread(file, header, 8, static_cast<off_t>(at)) == 8 && std::memcmp(header + 4, "IDAT", 4) == 0;) {
+        std::uint64_t left = bigEndian(header);
+        at += 8;
+        fine = !ended || left == 0;
+        while (fine && left > 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.size()));
+            if (::pread(file, in.data(), n, static_cast<off_t>(at)) != static_cast<ssize_t>(n)) {
+                fine = false;
+                break;
+            }
+            at += n, left -= n;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+            do {
+                z.next_out = out.data();
+                z.avail_out = static_cast<uInt>(out.size());
+                const int status = inflate(&z, Z_NO_FLUSH);
+                made += out.size() - z.avail_out;
+                ended = status == Z_STREAM_END;
+                fine = status == Z_OK || status == Z_BUF_ERROR || ended;
+            } while (fine && !ended && (z.avail_in > 0 || z.avail_out == 0));
+            fine = fine && (!ended || (z.avail_in == 0 && left == 0));
+        }
+        at += 4;
+    }
+    inflateEnd(&z);
+    return fine && ended && made == inflatedSize(d);
+}
+
 // Also checks each chunk's length as its header is read: libpng would
 // allocate (and zero) the whole claimed length of an ancillary chunk before
 // finding that the file ends, and a chunk can never be longer than what is
@@ -90,11 +155,22 @@ void readBytes(png_structp png, png_bytep data, std::size_t length)
         d->fileEnded = true;
         png_error(png, "the file ends early");
     }
+    const bool imageData = std::memcmp(data + 4, "IDAT", 4) == 0;
+    if (imageData && d->firstImageData == 0)
+        d->firstImageData = d->position - 8;
+    d->chunkAfterImageData |= !imageData && d->firstImageData != 0;
     // libpng skips image data that follows the end of its compressed
-    // stream without a word; the data of such a file is damaged.
-    if (d->pixelsRead && d->chunkLength > 0 && std::memcmp(data + 4, "IDAT", 4) == 0) {
-        d->dataProblem = "an IDAT chunk follows the end of the image data";
-        png_error(png, "extra IDAT");
+    // stream without a word; the data of such a file is damaged. But once
+    // the rows are read, it looks no further than one more piece of data
+    // for that end: the rest of a stream cut into small chunks comes here
+    // too, and is read through once to tell the two apart.
+    if (d->pixelsRead && d->chunkLength > 0 && imageData) {
+        if (!d->streamChecked && !d->chunkAfterImageData)
+            d->streamChecked = imageDataIsOneStream(*d);
+        if (!d->streamChecked || d->chunkAfterImageData) {
+            d->dataProblem = "an IDAT chunk follows the end of the image data";
+            png_error(png, "extra IDAT");
+        }
     }
 }
 
@@ -110,18 +186,27 @@ void readBytes(png_structp png, png_bytep data, std::size_t length)
     throw PngError(message, false);
 }
 
-// Reads the header and asks libpng for one channel: palette entries and
-// samples of fewer than 8 bits expanded, alpha dropped, colour weighted into
-// grey, and 16-bit samples either cut to 8 bits or kept in host order.
-bool readHeader(PngDecoding& d, bool keepSixteenBits)
+// Reads the header and the chunks before the image data.
+bool readInfo(PngDecoding& d)
 {
     if (setjmp(png_jmpbuf(d.png)))
         return false;
     png_read_info(d.png, d.info);
-    const int colourType = png_get_color_type(d.png, d.info);
-    const int bitDepth = png_get_bit_depth(d.png, d.info);
-    d.fileBitDepth = bitDepth;
+    d.fileBitDepth = png_get_bit_depth(d.png, d.info);
     d.fileChannels = png_get_channels(d.png, d.info);
+    return true;
+}
+
+// Asks libpng for one channel: palette entries and samples of fewer than 8
+// bits expanded, alpha dropped, colour weighted into grey, and 16-bit
+// samples either cut to 8 bits or kept in host order. libpng allocates its
+// row buffers here.
+bool askForGrey(PngDecoding& d, bool keepSixteenBits)
+{
+    if (setjmp(png_jmpbuf(d.png)))
+        return false;
+    const int colourType = png_get_color_type(d.png, d.info);
+    const int bitDepth = d.fileBitDepth;
     if (colourType == PNG_COLOR_TYPE_PALETTE)
         png_set_palette_to_rgb(d.png);
     if ((colourType & PNG_COLOR_MASK_COLOR) == 0 && bitDepth < 8)
@@ -136,6 +221,32 @@ bool readHeader(PngDecoding& d, bool keepSixteenBits)
     png_set_interlace_handling(d.png);
     png_read_update_info(d.png, d.info);
     return true;
+}
+
+// Whether the reader's own decoding gives libpng's pixels: colour weighed
+// into grey with gamma information is left to libpng, which linearises it
+// first.
+bool decodableFast(const PngDecoding& d)
+{
+    const int colourType = png_get_color_type(d.png, d.info);
+    return png_get_interlace_type(d.png, d.info) == PNG_INTERLACE_NONE && d.fileBitDepth >= 8 &&
+           colourType != PNG_COLOR_TYPE_PALETTE &&
+           ((colourType & PNG_COLOR_MASK_COLOR) == 0 ||
+            png_get_valid(d.png, d.info, PNG_INFO_gAMA | PNG_INFO_sRGB | PNG_INFO_iCCP) == 0);
+}
+
+bool decodeFast(PngDecoding& d, bool keepSixteenBits, cv::Mat& image, bool& coloursDiffer)
+{
+    const PngImageData data{::fileno(d.file),
+                            d.fileSize,
+                            d.position,
+                            d.chunkLength,
+                            png_get_image_width(d.png, d.info),
+                            png_get_image_height(d.png, d.info),
+                            d.fileBitDepth,
+                            png_get_color_type(d.png, d.info),
+                            png_get_chunk_malloc_max(d.png)};
+    return decodePngImageData(data, keepSixteenBits, image, coloursDiffer);
 }
 
 // Decodes the pixels, then reads the chunks after them up to the end, as
@@ -237,14 +348,17 @@ cv::Size pngImageSize(const std::string& path)
     return cv::Size(width, height);
 }
 
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer)
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer,
+                    PngDecoder decoder, bool* decodedFast)
 {
     PngDecoding d;
     openDecoding(d, path);
-    if (!readHeader(d, keepSixteenBits))
+    if (!readInfo(d))
         fail(d);
     const png_uint_32 width = png_get_image_width(d.png, d.info);
     const png_uint_32 height = png_get_image_height(d.png, d.info);
+    // Both sizes are checked before libpng allocates its rows, which for a
+    // million pixels of 16-bit RGBA are two of 8 MB.
     if (std::uint64_t(width) * height > kMaxPixels)
         throw PngError("the image is " + std::to_string(width) + "x" + std::to_string(height) + ", more than the " +
                            std::to_string(kMaxPixels) + " pixels an image may have",
@@ -257,15 +371,30 @@ cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteen
                            ", more than a file of " + std::to_string(d.fileSize) + " bytes can hold",
                        false);
     sixteenBitFile = d.fileBitDepth == 16;
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width),
-                  sixteenBitFile && keepSixteenBits ? CV_16U : CV_8U);
-    d.rows.resize(height);
-    for (png_uint_32 r = 0; r < height; ++r)
-        d.rows[r] = image.ptr(static_cast<int>(r));
-    if (!readPixels(d))
-        fail(d);
-    // libpng keeps a pixel whose three colours are equal as it is, and notes the others.
+    if (decodedFast != nullptr)
+        *decodedFast = false;
+
+    cv::Mat image;
+    bool differ = false;
+    if (decoder == PngDecoder::Fastest && decodableFast(d) && decodeFast(d, keepSixteenBits, image, differ)) {
+        if (decodedFast != nullptr)
+            *decodedFast = true;
+    } else {
+        // Declined: libpng reads on from the first IDAT chunk, and says what
+        // is wrong if anything is.
+        if (!askForGrey(d, keepSixteenBits))
+            fail(d);
+        image.create(static_cast<int>(height), static_cast<int>(width),
+                     sixteenBitFile && keepSixteenBits ? CV_16U : CV_8U);
+        d.rows.resize(height);
+        for (png_uint_32 r = 0; r < height; ++r)
+            d.rows[r] = image.ptr(static_cast<int>(r));
+        if (!readPixels(d))
+            fail(d);
+        // libpng keeps a pixel whose three colours are equal as it is, and notes the others.
+        differ = png_get_rgb_to_gray_status(d.png) != 0;
+    }
     if (coloursDiffer != nullptr)
-        *coloursDiffer = png_get_rgb_to_gray_status(d.png) != 0;
+        *coloursDiffer = differ;
     return orientImage(image, orientationOf(d));
 }

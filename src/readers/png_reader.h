@@ -32,5 +32,12 @@ cv::Size pngImageSize(const std::string& path);
 // samples cut to their high byte, and the image turned upright by an EXIF
 // orientation. sixteenBitFile tells whether the file has 16 bits per sample,
 // coloursDiffer (when given) whether a pixel's red, green and blue differ.
-// Throws PngError.
-cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer = nullptr);
+// The files most images are saved as (8 or 16 bits, grey or colour, with or
+// without alpha, not interlaced, colour without gamma information) have
+// their image data decoded by the reader's own code, faster, the rest by
+// libpng; `decoder` can ask for libpng alone, and `decodedFast` tells which
+// it was. Both give the same pixels and refuse the same files with the same
+// messages. Throws PngError.
+enum class PngDecoder { Fastest, Libpng };
+cv::Mat readGreyPng(const std::string& path, bool keepSixteenBits, bool& sixteenBitFile, bool* coloursDiffer = nullptr,
+                    PngDecoder decoder = PngDecoder::Fastest, bool* decodedFast = nullptr);
