@@ -1,21 +1,21 @@
-"""morvex-eval on the README's example dataset, with the package installed
-(scripts/test installs it into a fresh virtual environment and runs this file
-there): the example as written, Dask against the local pool, resume, failing
-pairs and bad dataset files."""
+"""morvex-eval on the example dataset of docs/datasets.md, with the package
+installed (scripts/test installs it into a fresh virtual environment and runs
+this file there): the example as written, Dask against the local pool, resume,
+failing pairs and bad dataset files."""
 
 import json
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
 
 import pytest
 
+from doc_examples import ROOT, environment_with, run_examples
+
 pytestmark = pytest.mark.skipif(not os.environ.get("MORVEX_EVAL_TESTS"),
                                 reason="scripts/test runs these against the installed package")
-README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 TABLES = ("frames.csv", "summary.csv", "summary.md", "results.json")
 
 
@@ -26,27 +26,20 @@ def eval_tool(*args, cwd):
 
 @pytest.fixture(scope="module")
 def example(tmp_path_factory):
-    """The README's example run as written, in a directory of its own."""
-    section = README.read_text().split("\n## Evaluating a dataset\n")[1].split("\n## ")[0]
-    script = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
-    script = script.replace("build/morvex-sample", os.environ.get("MORVEX_SAMPLE", "build/morvex-sample"))
+    """The examples of docs/datasets.md run as written, printing what it
+    shows, in a directory of its own with the installed morvex-eval."""
     directory = tmp_path_factory.mktemp("example")
-    environment = dict(os.environ, PATH=f"{pathlib.Path(sys.executable).parent}:{os.environ['PATH']}")
-    run = subprocess.run(["bash", "-euo", "pipefail", "-c", script], cwd=directory, env=environment,
-                         capture_output=True, text=True)
-    assert run.returncode == 0, run.stderr
-    return directory, run.stdout
+    (directory / "build").symlink_to(pathlib.Path(os.environ["MORVEX_SAMPLE"]).resolve().parent)
+    run_examples(ROOT / "docs" / "datasets.md", directory, environment_with(pathlib.Path(sys.executable).parent))
+    return directory
 
 
-def test_readme_example_and_its_numbers_are_the_command_lines(example):
+def test_example_and_its_numbers_are_the_command_lines(example):
     import morvex
 
-    directory, printed = example
+    directory = example
     assert sys.prefix != sys.base_prefix and morvex.__file__.startswith(sys.prefix)  # installed in a venv
     out = directory / "out"
-    table = (out / "summary.md").read_text()
-    assert printed.endswith(table) and table.split("\n\n")[0].count("\n| ") == 2
-    assert table in README.read_text()  # as shown there
     assert len((out / "frames.csv").read_text().splitlines()) == 1 + 3 * 2 * 12
     assert all((out / "plots" / f"{name}.{ext}").stat().st_size > 1000
                for name in ("pooled", "score_street1", "score_street2", "score_street3") for ext in ("png", "svg"))
@@ -66,7 +59,7 @@ def test_readme_example_and_its_numbers_are_the_command_lines(example):
 def test_dask_cluster_gives_the_local_tables(example, tmp_path):
     import distributed
 
-    directory, _ = example
+    directory = example
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
         run = eval_tool(directory / "data" / "dataset.toml", tmp_path, "--scheduler", cluster.scheduler_address,
                         cwd=directory)
@@ -79,7 +72,7 @@ def test_dask_cluster_gives_the_local_tables(example, tmp_path):
 def test_resume_after_interruption_and_a_new_method(example, tmp_path):
     from morvex.eval import RunError, evaluate
 
-    directory, _ = example
+    directory = example
     dataset = directory / "data" / "dataset.toml"
 
     def interrupt(record):
@@ -107,7 +100,7 @@ def test_resume_after_interruption_and_a_new_method(example, tmp_path):
 
 
 def test_failing_pairs_are_recorded_and_the_rest_scored(example, tmp_path):
-    directory, _ = example
+    directory = example
     data = directory / "data"
     broken = data / "results" / "broken"
     for n in (1, 2):
@@ -147,7 +140,7 @@ SET_A = 'right = "s/right.yuv"\ndepth_left = "s/depth_left_a.yuv"\ndepth_right =
      "left 5 frames, right 12 frames, depth_left 12 frames, depth_right 12 frames"),
 ])
 def test_bad_dataset_files_name_the_file_and_entry(example, tmp_path, text, message):
-    directory, _ = example
+    directory = example
     data = tmp_path / "data"
     shutil.copytree(directory / "data" / "street1", data / "s")
     shutil.copy(data / "s" / "left.yuv", data / "short.yuv")
