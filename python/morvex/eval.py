@@ -4,7 +4,7 @@
                 [--report-frames K] [--anchor FAMILY]
 
 or, in a notebook, evaluate("DATASET.toml", "OUTDIR"), which returns the
-tables as Python objects. See the README, "Evaluating a dataset"."""
+tables as Python objects. See docs/datasets.md."""
 
 import argparse
 import hashlib
