@@ -14,7 +14,7 @@ from doc_examples import FENCE, PAGES, ROOT, environment_with, examples, run_exa
 
 BUILD = pathlib.Path(MORVEX).resolve().parent
 NO_EXAMPLES = {"speed.md"}  # its measurements take minutes, and their numbers are the machine's
-SANITIZERS = {"MORVEX_SANITIZE:BOOL=ON": "-fsanitize=address,undefined,float-cast-overflow"}
+SANITIZE = "-fsanitize=address,undefined,float-cast-overflow"  # the flags of a build with MORVEX_SANITIZE
 
 
 @pytest.fixture(scope="session")
@@ -24,17 +24,17 @@ def tools(tmp_path_factory):
     for pkg-config and CMake (a sanitized build's library wants its flags)."""
     bin_directory = tmp_path_factory.mktemp("bin")
     scripts = {"morvex-eval": f'exec "{sys.executable}" -m morvex.eval "$@"', "python3": f'exec "{sys.executable}" "$@"'}
-    cache = (BUILD / "CMakeCache.txt").read_text()
-    for setting, flags in SANITIZERS.items():
-        if setting in cache:
-            scripts["g++"] = f'exec /usr/bin/g++ "$@" {flags}'
+    variables = {}
+    if "MORVEX_SANITIZE:BOOL=ON" in (BUILD / "CMakeCache.txt").read_text():
+        scripts["g++"] = f'exec /usr/bin/g++ "$@" {SANITIZE}'
+        variables = dict(CXXFLAGS=SANITIZE, LDFLAGS=SANITIZE)  # for CMake
     for name, line in scripts.items():
         (bin_directory / name).write_text(f"#!/bin/sh\n{line}\n")
         (bin_directory / name).chmod(0o755)
     prefix = tmp_path_factory.mktemp("prefix")
     subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True, capture_output=True)
     return environment_with(bin_directory, PKG_CONFIG_PATH=str(next(prefix.rglob("morvex.pc")).parent),
-                            CMAKE_PREFIX_PATH=str(prefix))
+                            CMAKE_PREFIX_PATH=str(prefix), **variables)
 
 
 @pytest.mark.parametrize("page", PAGES, ids=lambda page: page.name)
