@@ -12,6 +12,7 @@ import sys
 
 import pytest
 
+from conftest import SAMPLE
 from doc_examples import ROOT, environment_with, run_examples
 
 pytestmark = pytest.mark.skipif(not os.environ.get("MORVEX_EVAL_TESTS"),
@@ -29,7 +30,7 @@ def example(tmp_path_factory):
     """The examples of docs/datasets.md run as written, printing what it
     shows, in a directory of its own with the installed morvex-eval."""
     directory = tmp_path_factory.mktemp("example")
-    (directory / "build").symlink_to(pathlib.Path(os.environ["MORVEX_SAMPLE"]).resolve().parent)
+    (directory / "build").symlink_to(pathlib.Path(SAMPLE).resolve().parent)
     run_examples(ROOT / "docs" / "datasets.md", directory, environment_with(pathlib.Path(sys.executable).parent))
     return directory
 
