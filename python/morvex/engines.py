@@ -34,15 +34,9 @@ def open_pair(pair):
         if opened is None:
             if len(_pairs) >= 64:
                 _pairs.clear()
-            opened = _native.PairInputs(list(pair.paths), pair.size, pair.yuv_format, pair.first,
-                                        pair.frames if any(_is_video(p) for p in pair.paths) else None)
+            opened = _native.PairInputs(list(pair.paths), pair.size, pair.yuv_format, pair.first, pair.frames)
             _pairs[pair.key] = opened
         return opened
-
-
-def _is_video(path):
-    lower = str(path).lower()
-    return lower.endswith((".yuv", ".y4m")) or "%" in lower
 
 
 def score_frame(pair, camera, k):
@@ -52,9 +46,12 @@ def score_frame(pair, camera, k):
 
     try:
         inputs = open_pair(pair)
+    except _native.InputError as error:  # as the command line fails before its first frame
+        return {"frame": k, "error": str(error)}
+    try:
         result = inputs.score(k, camera)
     except _native.InputError as error:
-        return {"frame": k, "error": f"frame {k}: {error}" if is_sequence(pair) else str(error)}
+        return {"frame": k, "error": f"frame {k}: {error}" if inputs.is_sequence else str(error)}
     frame = {"frame": k, "score": float(result.score)}
     for side in ("left", "right"):
         view = getattr(result, side)
@@ -66,11 +63,6 @@ def score_frame(pair, camera, k):
     if result.warning:
         frame["warning"] = result.warning
     return frame
-
-
-def is_sequence(pair):
-    """Whether the command line would score the pair as a sequence: one of its inputs is a video."""
-    return any(_is_video(p) for p in pair.paths)
 
 
 class LocalEngine:

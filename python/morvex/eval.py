@@ -101,6 +101,7 @@ def _read_cache(path, key):
 
 def _finish_pair(record, results):
     """A pair's record from its frames' results; of several failed frames, the first is named."""
+    sequence_run = record.pop("sequence_run")
     frames = sorted(results, key=lambda f: f["frame"])
     failed = [f for f in frames if "error" in f]
     if failed:
@@ -110,14 +111,13 @@ def _finish_pair(record, results):
     deep = [f.pop("input_warning") for f in frames if "input_warning" in f]
     vanished = [f for f in frames if "warning" in f]
     warnings = deep[-1:]
-    if vanished and record.get("sequence_run"):
+    if vanished and sequence_run:
         more = f" (and {len(vanished) - 1} more)" if len(vanished) > 1 else ""
         warnings.append(f"frame {vanished[0]['frame']}{more}: {vanished[0]['warning']}")
     elif vanished:
         warnings.append(vanished[0]["warning"])
     for frame in vanished:
         del frame["warning"]
-    record.pop("sequence_run", None)
     if warnings:
         record["warnings"] = warnings
     for frame in frames:
@@ -191,11 +191,11 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
         pair = engines.Pair(key, _pair_paths(ds, sequence, method), seq.size, seq.yuv_format, seq.first,
                             seq.frames)
         try:  # what the command line checks before it scores a frame
-            engines.open_pair(pair)
+            opened = engines.open_pair(pair)
         except _native.InputError as error:
             keep(dict(record, status="failed", error=str(error)))
             continue
-        record["sequence_run"] = engines.is_sequence(pair)
+        record["sequence_run"] = opened.is_sequence
         pending[sequence, method] = (record, [], pair)
     if pending:
         engine = engines.DaskEngine(scheduler) if scheduler else engines.LocalEngine(workers)
