@@ -96,10 +96,10 @@ def _check_template(template, fail, where):
         fields = list(string.Formatter().parse(template))
     except ValueError as error:
         fail(where, f"'{template}' is not a template of {{method}} and {{sequence}}: {error}")
-    for _, field, spec, conversion in fields:
-        if field is not None and (field not in ("method", "sequence") or spec or conversion):
+    for _, field, layout, conversion in fields:
+        if field is not None and (field not in ("method", "sequence") or layout or conversion):
             fail(where, f"'{template}' is not a template of {{method}} and {{sequence}}: "
-                        f"'{{{field}{'!' + conversion if conversion else ''}{':' + spec if spec else ''}}}' "
+                        f"'{{{field}{'!' + conversion if conversion else ''}{':' + layout if layout else ''}}}' "
                         "is not one of them")
 
 
