@@ -49,18 +49,22 @@ bool skippedAfterImageData(const unsigned char* name)
                         [&](const char* k) { return std::memcmp(name, k, 4) == 0; });
 }
 
+// libpng's longest chunk other than IDAT.
+std::uint64_t chunkLimit(const PngImageData& data)
+{
+    return data.chunkLimit > 0 ? std::min<std::uint64_t>(data.chunkLimit, kMaxChunkLength) : kMaxChunkLength;
+}
+
 // libpng's longest IDAT chunk (png_check_chunk_length): what the rows
 // could need with zlib's overhead, or its limit for any chunk if larger.
 std::uint64_t idatLimit(const PngImageData& data, int channels)
 {
-    const std::uint64_t chunkLimit =
-        data.chunkLimit > 0 ? std::min<std::uint64_t>(data.chunkLimit, kMaxChunkLength) : kMaxChunkLength;
     std::uint64_t rowFactor = std::uint64_t(data.width) * channels * (data.bitDepth > 8 ? 2 : 1) + 1;
     std::uint64_t limit =
         data.height > 0xffffffffu / rowFactor ? kMaxChunkLength : std::uint64_t(data.height) * rowFactor;
     rowFactor = std::min<std::uint64_t>(rowFactor, 32566);
     limit = std::min(limit + 6 + 5 * (limit / rowFactor + 1), kMaxChunkLength);
-    return std::max(chunkLimit, limit);
+    return std::max(chunkLimit(data), limit);
 }
 
 // Asks for the pages of a fresh buffer at once: one call instead of a
@@ -128,8 +132,7 @@ std::int64_t gatherImageData(const PngImageData& data, int channels, unsigned ch
     static const std::uint32_t idatCrc = libdeflate_crc32(0, "IDAT", 4);
     static const std::uint32_t iendCrc = libdeflate_crc32(0, "IEND", 4);
     const std::uint64_t longestIdat = idatLimit(data, channels);
-    const std::uint64_t longestOther =
-        data.chunkLimit > 0 ? std::min<std::uint64_t>(data.chunkLimit, kMaxChunkLength) : kMaxChunkLength;
+    const std::uint64_t longestOther = chunkLimit(data);
     std::uint64_t gathered = 0;
     bool imageData = true; // still in the run of IDAT chunks
     for (std::uint64_t at = 0;;) {
