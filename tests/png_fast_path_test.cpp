@@ -13,6 +13,7 @@
 #include <hwy/targets.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <random>
 
 namespace {
@@ -241,6 +242,33 @@ TEST(PngFastPath, DamagedFilesAreRefusedAsLibpngRefusesThem)
     EXPECT_TRUE(decodersAgree(fileOf(content, writing), Expect::Libpng)) << "filter 5";
     EXPECT_TRUE(decodersAgree(fileOf(content, {}, {}, {{"IEND", "x"}}), Expect::Libpng)) << "IEND with data";
 }
+
+namespace {
+
+// PNG's row filters as the format defines them, one byte at a time.
+void reversePngFilterOneByOne(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
+                              const std::uint8_t* prior, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        const int a = i >= std::size_t(pixelBytes) ? out[i - pixelBytes] : 0;
+        const int b = prior[i];
+        const int c = i >= std::size_t(pixelBytes) ? prior[i - pixelBytes] : 0;
+        int predicted = 0;
+        if (filter == kFilterSub)
+            predicted = a;
+        else if (filter == kFilterUp)
+            predicted = b;
+        else if (filter == kFilterAverage)
+            predicted = (a + b) / 2;
+        else if (filter == kFilterPaeth) {
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        }
+        out[i] = static_cast<std::uint8_t>(in[i] + predicted);
+    }
+}
+
+} // namespace
 
 TEST(PngFastPath, RowFiltersAreReversedAsOneByteAtATime)
 {

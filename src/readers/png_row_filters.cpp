@@ -147,26 +147,4 @@ void reversePngFilter(int filter, int pixelBytes, const std::uint8_t* in, std::u
 {
     png_filters::reverse(filter, pixelBytes, in, out, prior, length);
 }
-
-void reversePngFilterOneByOne(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
-                              const std::uint8_t* prior, std::size_t length)
-{
-    for (std::size_t i = 0; i < length; ++i) {
-        const int a = i >= std::size_t(pixelBytes) ? out[i - pixelBytes] : 0;
-        const int b = prior[i];
-        const int c = i >= std::size_t(pixelBytes) ? prior[i - pixelBytes] : 0;
-        int predicted = 0;
-        if (filter == kFilterSub)
-            predicted = a;
-        else if (filter == kFilterUp)
-            predicted = b;
-        else if (filter == kFilterAverage)
-            predicted = (a + b) / 2;
-        else if (filter == kFilterPaeth) {
-            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-            predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-        }
-        out[i] = static_cast<std::uint8_t>(in[i] + predicted);
-    }
-}
 #endif

@@ -15,7 +15,3 @@ enum PngFilter : std::uint8_t { kFilterNone, kFilterSub, kFilterUp, kFilterAvera
 // Up for every size; Average and Paeth one byte after another.
 void reversePngFilter(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
                       const std::uint8_t* prior, std::size_t length);
-
-// The same, one byte at a time throughout, as the tests' reference.
-void reversePngFilterOneByOne(int filter, int pixelBytes, const std::uint8_t* in, std::uint8_t* out,
-                              const std::uint8_t* prior, std::size_t length);
