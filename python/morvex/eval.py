@@ -68,6 +68,12 @@ def _pair_paths(ds, sequence, method):
             set_b["depth_left"], set_b["depth_right"]]
 
 
+def _engine_pair(ds, sequence, method, key):
+    """The pair's inputs as the engines open them."""
+    seq = ds.sequences[sequence]
+    return engines.Pair(key, _pair_paths(ds, sequence, method), seq.size, seq.yuv_format, seq.first, seq.frames)
+
+
 def _pair_key(ds, sequence, method, version):
     seq = ds.sequences[sequence]
     paths = _pair_paths(ds, sequence, method)
@@ -185,11 +191,9 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
 
     pending, owner = {}, {}
     for sequence, method, key in todo:
-        seq = ds.sequences[sequence]
         record = {"sequence": sequence, "method": method, "key": key, "morvex_version": version,
                   "inputs": _inputs(ds, sequence, method)}
-        pair = engines.Pair(key, _pair_paths(ds, sequence, method), seq.size, seq.yuv_format, seq.first,
-                            seq.frames)
+        pair = _engine_pair(ds, sequence, method, key)
         try:  # what the command line checks before it scores a frame
             opened = engines.open_pair(pair)
         except _native.InputError as error:
@@ -263,10 +267,7 @@ def evaluate(dataset, outdir, scheduler=None, only=None, merge=False, workers=No
         from .report import start_heatmaps, write_report
 
         def open_pair(sequence, method):
-            seq = ds.sequences[sequence]
-            return engines.open_pair(engines.Pair(_pair_key(ds, sequence, method, version),
-                                                  _pair_paths(ds, sequence, method), seq.size, seq.yuv_format,
-                                                  seq.first, seq.frames))
+            return engines.open_pair(_engine_pair(ds, sequence, method, _pair_key(ds, sequence, method, version)))
 
         # The heat maps' frames are scored in native code while the plots are drawn.
         heatmaps = start_heatmaps(ds, pairs, sequences, methods, report_frames, open_pair, workers)
