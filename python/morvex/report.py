@@ -55,8 +55,6 @@ def png(image):
             chunk(b"IEND", b""))
 
 
-
-
 def start_heatmaps(ds, pairs, sequences, methods, count, open_pair, workers=None):
     """The second pass, on threads: the worst frames of every sequence scored
     again with their maps kept, each method's heat maps on the fixed scale
