@@ -1,13 +1,7 @@
-// Every form of the metric against its straightforward form (tests/reference):
-// the same per-view results to the bit, and the same counts. The library
-// computes a pair from 8-bit depth maps through per-value tables, as vector
-// code on each target that Highway compiled and the processor has and one
-// lane at a time, and a view from float disparities; each must equal
-// the reference on generated scenes of many sizes, on depth sets perturbed in
-// the ways a depth estimator errs, on absurd disparities and on cameras whose
-// disparities fall on a half, with OpenCV's dispatch to vector code (fused
-// multiply-add on this kind of CPU) on and off. (The tool against
-// morvex-reference end to end is in command_line_test.cpp.)
+// Every form of the metric (8-bit depth maps on each Highway target and one
+// lane at a time, float disparities) against its straightforward form in
+// tests/reference: the same per-view results to the bit and the same counts,
+// with OpenCV's dispatch to vector code on and off.
 #include "driver/camera.h"
 #include "driver/settings.h"
 #include "metric/depth_rows.h"
@@ -56,8 +50,6 @@ morvex::Camera useCamera(const std::string& cameraText, cv::Size size)
     return camera;
 }
 
-// Runs the check once with OpenCV's vector code dispatched as the CPU allows
-// and once without it.
 void withDispatchOnAndOff(const std::function<void(const std::string&)>& check)
 {
     for (bool optimized : {true, false}) {
@@ -75,8 +67,6 @@ void expectSameResult(const morvex::ViewResult& fast, float slow, const referenc
     EXPECT_EQ(fast.disagreeingPixels, counts.disagreeingPixels) << what;
 }
 
-// Runs the check with the vector code forced to each target in turn, then
-// one lane at a time.
 void withEachTarget(const std::function<void(bool vectorCode, const std::string&)>& check)
 {
     for (const int64_t target : depthRowTargets()) {
@@ -87,9 +77,8 @@ void withEachTarget(const std::function<void(bool vectorCode, const std::string&
     check(false, ", one lane");
 }
 
-// One view from its 8-bit images: the reference's conversion and metric
-// against the library's conversion, its depth form and its float form on the
-// reference's maps, both on every target.
+// The reference's conversion and metric against the library's conversion,
+// depth form and float form.
 void expectSameDepthView(const morvex::Camera& camera, const cv::Mat& view8, const cv::Mat& depthA8,
                          const cv::Mat& depthB8, char side, const std::string& what)
 {
@@ -238,8 +227,7 @@ TEST(FastForm, DepthConversionOnHalfPixels)
     }
 }
 
-// Names the targets that the comparisons ran on (scripts/check-arm64 shows
-// them).
+// Names the targets compared (scripts/check-arm64 shows them).
 TEST(FastForm, TargetsCompared)
 {
     std::string names;
@@ -264,9 +252,8 @@ double offHalfway(double value, int64_t offset)
 
 } // namespace
 
-// The vector code decides which error estimates need the division a vector
-// at a time: on every target its verdicts must be the scalar ones at and
-// around the margin, for either sign and any size.
+// Which error estimates need the division: the vector code's verdicts are
+// the scalar ones at and around the margin, on every target.
 TEST(ErrorTermForms, VectorHalfwayTestMatchesScalar)
 {
     std::mt19937_64 random(3);

@@ -1,47 +1,15 @@
-// The PNG reader's own decoding against its libpng path: every kind of file
-// it takes, with every row filter, zlib level and cutting into chunks,
-// decodes to the same pixels, and every damaged file is refused by both with
-// the same message; the row filters' vector code against one byte at a time
-// on every target.
+// The PNG reader's own decoding against its libpng path: the same pixels,
+// flags and refusals; the row filters' vector code against one byte at a time.
 #include "png_files.h"
-#include "readers/png_reader.h"
 #include "readers/png_row_filters.h"
-#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <hwy/highway.h>
 #include <hwy/targets.h>
-#include <zlib.h>
 
-#include <cstdlib>
 #include <random>
 
 namespace {
-
-struct Outcome {
-    cv::Mat image;
-    bool sixteenBitFile = false, coloursDiffer = false, fast = false, truncated = false;
-    std::string message;
-};
-
-Outcome decode(const std::string& path, bool keepSixteenBits, PngDecoder decoder)
-{
-    Outcome o;
-    try {
-        o.image = readGreyPng(path, keepSixteenBits, o.sixteenBitFile, &o.coloursDiffer, decoder, &o.fast);
-    } catch (const PngError& e) {
-        o.message = e.what();
-        o.truncated = e.truncated;
-    }
-    return o;
-}
-
-std::string pngFile(const std::string& bytes)
-{
-    static const std::string path = makeTempDir("png_fast_path") + "/test.png";
-    writeFile(path, bytes);
-    return path;
-}
 
 enum class Expect { Fast, Libpng, Either };
 
@@ -51,7 +19,7 @@ enum class Expect { Fast, Libpng, Either };
 {
     const std::string path = pngFile(bytes);
     for (const bool keep : {false, true}) {
-        const Outcome fast = decode(path, keep, PngDecoder::Fastest), slow = decode(path, keep, PngDecoder::Libpng);
+        const PngOutcome fast = readPng(path, keep), slow = readPng(path, keep, PngDecoder::Libpng);
         const std::string depth = keep ? "16-bit kept: " : "";
         if (fast.message != slow.message || fast.truncated != slow.truncated)
             return ::testing::AssertionFailure()
@@ -187,12 +155,8 @@ TEST(PngFastPath, DamagedFilesAreRefusedAsLibpngRefusesThem)
     const PngContent content = randomPng(19, 11, PNG_COLOR_TYPE_RGB_ALPHA, 8, 9);
     PngWriting writing;
     writing.chunkBytes = 200;
-    std::vector<PngChunk> chunks{headerChunk(content)};
-    for (const PngChunk& idat : imageDataChunks(content, writing))
-        chunks.push_back(idat);
-    chunks.push_back({"tEXt", std::string("Comment\0x", 9)});
-    chunks.push_back({"IEND", ""});
-    const std::string png = joinPngChunks(chunks);
+    const std::string png = fileOf(content, writing, {}, {{"tEXt", std::string("Comment\0x", 9)}});
+    const std::vector<PngChunk> chunks = pngChunks(png);
     ASSERT_TRUE(decodersAgree(png, Expect::Fast));
 
     // Cut short anywhere, and every byte with a bit flipped.
@@ -206,8 +170,7 @@ TEST(PngFastPath, DamagedFilesAreRefusedAsLibpngRefusesThem)
 
     // Streams that libdeflate would take and zlib would not, or that do not end with the rows.
     const auto restream = [&](const std::string& stream) {
-        std::vector<PngChunk> c{chunks[0], {"IDAT", stream}, {"IEND", ""}};
-        return joinPngChunks(c);
+        return joinPngChunks({chunks[0], {"IDAT", stream}, {"IEND", ""}});
     };
     std::string stream;
     for (std::size_t k = 1; k + 2 < chunks.size(); ++k)
@@ -229,15 +192,11 @@ TEST(PngFastPath, DamagedFilesAreRefusedAsLibpngRefusesThem)
     PngContent taller = content;
     taller.height += 1;
     taller.samples.resize(taller.samples.size() + 19 * 4, 7);
-    const std::vector<PngChunk> tallerData = imageDataChunks(taller, writing);
-    std::vector<PngChunk> tooMuch{chunks[0]};
-    tooMuch.insert(tooMuch.end(), tallerData.begin(), tallerData.end());
-    tooMuch.push_back({"IEND", ""});
-    EXPECT_TRUE(decodersAgree(joinPngChunks(tooMuch), Expect::Libpng)) << "a row too many";
-    tooMuch[0] = headerChunk(taller);
-    for (std::size_t k = 1; k + 1 < tooMuch.size(); ++k)
-        tooMuch[k] = chunks[k];
-    EXPECT_TRUE(decodersAgree(joinPngChunks(tooMuch), Expect::Libpng)) << "a row too few";
+    std::vector<PngChunk> tooMany = pngChunks(fileOf(taller, writing)), tooFew = chunks;
+    tooMany[0] = chunks[0];
+    tooFew[0] = headerChunk(taller);
+    EXPECT_TRUE(decodersAgree(joinPngChunks(tooMany), Expect::Libpng)) << "a row too many";
+    EXPECT_TRUE(decodersAgree(joinPngChunks(tooFew), Expect::Libpng)) << "a row too few";
     writing.filters = {0, 5};
     EXPECT_TRUE(decodersAgree(fileOf(content, writing), Expect::Libpng)) << "filter 5";
     EXPECT_TRUE(decodersAgree(fileOf(content, {}, {}, {{"IEND", "x"}}), Expect::Libpng)) << "IEND with data";
@@ -250,21 +209,9 @@ void reversePngFilterOneByOne(int filter, int pixelBytes, const std::uint8_t* in
                               const std::uint8_t* prior, std::size_t length)
 {
     for (std::size_t i = 0; i < length; ++i) {
-        const int a = i >= std::size_t(pixelBytes) ? out[i - pixelBytes] : 0;
-        const int b = prior[i];
-        const int c = i >= std::size_t(pixelBytes) ? prior[i - pixelBytes] : 0;
-        int predicted = 0;
-        if (filter == kFilterSub)
-            predicted = a;
-        else if (filter == kFilterUp)
-            predicted = b;
-        else if (filter == kFilterAverage)
-            predicted = (a + b) / 2;
-        else if (filter == kFilterPaeth) {
-            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-            predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-        }
-        out[i] = static_cast<std::uint8_t>(in[i] + predicted);
+        const bool left = i >= std::size_t(pixelBytes);
+        out[i] = static_cast<std::uint8_t>(
+            in[i] + pngPrediction(filter, left ? out[i - pixelBytes] : 0, prior[i], left ? prior[i - pixelBytes] : 0));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "png_files.h"
+#include "tool_runner.h"
 
 #include <zlib.h>
 
@@ -25,13 +26,19 @@ std::vector<std::vector<png_byte>> fileRows(const PngContent& c)
     return rows;
 }
 
-int paethPredictor(int a, int b, int c)
+std::string bigEndian(std::uint32_t v)
 {
-    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
 }
 
 } // namespace
+
+int pngPrediction(int filter, int a, int b, int c)
+{
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    return filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2 : filter == 4 ? paeth : 0;
+}
 
 PngContent randomPng(int width, int height, int colourType, int bitDepth, unsigned seed)
 {
@@ -96,11 +103,10 @@ std::vector<PngChunk> pngChunks(const std::string& png)
 
 std::string joinPngChunks(const std::vector<PngChunk>& chunks)
 {
-    const auto bigEndian = [](uLong v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
     std::string png("\x89PNG\r\n\x1a\n", 8);
     for (const PngChunk& chunk : chunks) {
         const std::string typed = chunk.type + chunk.data;
-        png += bigEndian(chunk.data.size()) + typed +
+        png += bigEndian(static_cast<std::uint32_t>(chunk.data.size())) + typed +
                bigEndian(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
     }
     return png;
@@ -108,11 +114,9 @@ std::string joinPngChunks(const std::vector<PngChunk>& chunks)
 
 PngChunk headerChunk(const PngContent& c)
 {
-    const auto bigEndian = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
-    return {"IHDR", bigEndian(c.width) + bigEndian(c.height) + char(c.bitDepth) + char(c.colourType) +
-                        std::string(3, '\0')};
+    return {"IHDR",
+            bigEndian(c.width) + bigEndian(c.height) + char(c.bitDepth) + char(c.colourType) + std::string(3, '\0')};
 }
-
 
 std::vector<PngChunk> imageDataChunks(const PngContent& c, const PngWriting& writing)
 {
@@ -128,10 +132,7 @@ std::vector<PngChunk> imageDataChunks(const PngContent& c, const PngWriting& wri
         for (std::size_t i = 0; i < row.size(); ++i) {
             const int a = i >= std::size_t(pixelBytes) ? row[i - pixelBytes] : 0, b = prior[i],
                       c0 = i >= std::size_t(pixelBytes) ? prior[i - pixelBytes] : 0;
-            const int predicted = filter == 1 ? a : filter == 2 ? b : filter == 3 ? (a + b) / 2
-                                  : filter == 4                 ? paethPredictor(a, b, c0)
-                                                                : 0;
-            filtered += char(row[i] - predicted);
+            filtered += char(row[i] - pngPrediction(filter, a, b, c0));
         }
     }
     uLongf size = compressBound(static_cast<uLong>(filtered.size()));
@@ -168,4 +169,23 @@ std::string exifData(const std::vector<ExifEntry>& entries, bool littleEndian, s
             put(e.value, 4);
     }
     return data + std::string(4 + padding, '\0'); // no next directory
+}
+
+PngOutcome readPng(const std::string& path, bool keepSixteenBits, PngDecoder decoder)
+{
+    PngOutcome o;
+    try {
+        o.image = readGreyPng(path, keepSixteenBits, o.sixteenBitFile, &o.coloursDiffer, decoder, &o.fast);
+    } catch (const PngError& e) {
+        o.message = e.what();
+        o.truncated = e.truncated;
+    }
+    return o;
+}
+
+std::string pngFile(const std::string& bytes)
+{
+    static const std::string path = makeTempDir("png") + "/test.png";
+    writeFile(path, bytes);
+    return path;
 }

@@ -3,6 +3,8 @@
 // PNG files of every kind for the reader's tests: written by libpng, or
 // filtered, compressed and cut into chunks here, row filters and all chosen.
 
+#include "readers/png_reader.h"
+
 #include <png.h>
 
 #include <cstdint>
@@ -44,6 +46,10 @@ struct PngWriting {
     std::size_t chunkBytes = 1 << 20;
 };
 
+// What PNG's row filter `filter` (0 None to 4 Paeth) predicts of a byte from
+// the byte a pixel to its left (a), the one above (b) and above that (c).
+int pngPrediction(int filter, int a, int b, int c);
+
 // The header chunk of a non-interlaced image of this content.
 PngChunk headerChunk(const PngContent& content);
 
@@ -57,3 +63,14 @@ struct ExifEntry {
     std::uint32_t count, value;
 };
 std::string exifData(const std::vector<ExifEntry>& entries, bool littleEndian = true, std::size_t padding = 0);
+
+// What the reader made of a file: its pixels and flags, or its error.
+struct PngOutcome {
+    cv::Mat image;
+    bool sixteenBitFile = false, coloursDiffer = false, fast = false, truncated = false;
+    std::string message;
+};
+PngOutcome readPng(const std::string& path, bool keepSixteenBits = false, PngDecoder decoder = PngDecoder::Fastest);
+
+// Writes the bytes to this process's test file and returns its path.
+std::string pngFile(const std::string& bytes);

