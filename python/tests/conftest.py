@@ -67,7 +67,7 @@ def coded(tmp_path_factory):
     from morvex.eval import evaluate
 
     folder = tmp_path_factory.mktemp("coded")
-    width, height, frame = 64, 48, 64 * 48 * 3 // 2
+    luma = np.arange(64 * 48 * 3 // 2) < 64 * 48  # of a 4:2:0 frame
     for n in (1, 2):
         subprocess.run([SAMPLE, folder / f"s{n}", "--size", "64x48", "--frames", "4", "--seed", str(n)], check=True,
                        capture_output=True)
@@ -75,12 +75,9 @@ def coded(tmp_path_factory):
             out = folder / f"c{columns}" / f"s{n}"
             out.mkdir(parents=True)
             for side in ("left", "right"):
-                depth = np.fromfile(folder / f"s{n}" / f"depth_{side}_a.yuv", np.uint8).reshape(-1, frame)
-                flawed = np.fromfile(folder / f"s{n}" / f"depth_{side}_b.yuv", np.uint8).reshape(-1, frame)
-                luma = depth[:, :width * height].reshape(-1, height, width)
-                luma[:, :, :columns] = flawed[:, :width * height].reshape(-1, height, width)[:, :, :columns]
-                depth[:, :width * height] = luma.reshape(-1, width * height)
-                depth.tofile(out / f"depth_{side}.yuv")
+                a, b = (np.fromfile(folder / f"s{n}" / f"depth_{side}_{s}.yuv", np.uint8).reshape(-1, luma.size)
+                        for s in "ab")
+                np.where(luma & (np.arange(luma.size) % 64 < columns), b, a).tofile(out / f"depth_{side}.yuv")
             (out / "coded.bin").write_bytes(bytes(size))  # 4 frames: 2 bits per frame a byte
     (folder / "broken" / "s1").mkdir(parents=True)
     for side in ("left", "right"):

@@ -1,13 +1,5 @@
 """The examples of README.md and docs/*.md, found on the page and run as a
-reader runs them (docs/development.md, "Examples in the pages").
-
-A fenced block marked sh, python or cpp is an example. sh and python blocks
-run in order, each from the page's own directory, where `build` is the build
-directory; a cpp block is saved there as app.cpp for an sh block to build. A
-text or json block that comes next after an sh or python block (prose may
-stand between them) shows what that block prints on standard output: it must
-be that, but for the time values and trailing empty lines. Any other block
-must be indented."""
+reader runs them, by the rules of docs/development.md, "Examples in the pages"."""
 
 import os
 import pathlib

@@ -1,7 +1,7 @@
 """morvex-eval on the example dataset of docs/datasets.md, with the package
 installed (scripts/test installs it into a fresh virtual environment and runs
-this file there): the example as written, Dask against the local pool, resume,
-failing pairs and bad dataset files."""
+this file there): the example as written, Dask against the local pool, resume
+and failing pairs."""
 
 import json
 import os
@@ -38,15 +38,14 @@ def example(tmp_path_factory):
 def test_example_and_its_numbers_are_the_command_lines(example):
     import morvex
 
-    directory = example
     assert sys.prefix != sys.base_prefix and morvex.__file__.startswith(sys.prefix)  # installed in a venv
-    out = directory / "out"
+    out = example / "out"
     assert len((out / "frames.csv").read_text().splitlines()) == 1 + 3 * 2 * 12
     assert all((out / "plots" / f"{name}.{ext}").stat().st_size > 1000
                for name in ("pooled", "score_street1", "score_street2", "score_street3") for ext in ("png", "svg"))
     results = json.loads((out / "results.json").read_text())
     pair = next(p for p in results["pairs"] if (p["sequence"], p["method"]) == ("street2", "sample"))
-    data = directory / "data" / "street2"
+    data = example / "data" / "street2"
     tool = subprocess.run([os.environ["MORVEX_BINARY"], "--json", "--size", "160x120",
                            *[data / f"{n}.yuv" for n in ("left", "right", "depth_left_a", "depth_right_a",
                                                           "depth_left_b", "depth_right_b")], data / "camera.txt"],
@@ -60,21 +59,19 @@ def test_example_and_its_numbers_are_the_command_lines(example):
 def test_dask_cluster_gives_the_local_tables(example, tmp_path):
     import distributed
 
-    directory = example
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
-        run = eval_tool(directory / "data" / "dataset.toml", tmp_path, "--scheduler", cluster.scheduler_address,
-                        cwd=directory)
+        run = eval_tool(example / "data" / "dataset.toml", tmp_path, "--scheduler", cluster.scheduler_address,
+                        cwd=example)
     assert run.returncode == 0 and run.stderr.endswith("6 pairs scored, 0 taken from " + f"{tmp_path}/cache, 0 failed\n")
     assert "never retrieved" not in run.stderr and "Traceback" not in run.stderr, run.stderr
     for name in TABLES:
-        assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
+        assert (tmp_path / name).read_bytes() == (example / "out" / name).read_bytes(), name
 
 
 def test_resume_after_interruption_and_a_new_method(example, tmp_path):
     from morvex.eval import RunError, evaluate
 
-    directory = example
-    dataset = directory / "data" / "dataset.toml"
+    dataset = example / "data" / "dataset.toml"
 
     def interrupt(record):
         raise KeyboardInterrupt
@@ -89,9 +86,9 @@ def test_resume_after_interruption_and_a_new_method(example, tmp_path):
     evaluation = evaluate(dataset, tmp_path, workers=2)
     assert part.scored + evaluation.scored == 5 and evaluate(dataset, tmp_path, merge=True).scored == 0
     for name in TABLES:
-        assert (tmp_path / name).read_bytes() == (directory / "out" / name).read_bytes(), name
+        assert (tmp_path / name).read_bytes() == (example / "out" / name).read_bytes(), name
 
-    more = directory / "data" / "more.toml"
+    more = example / "data" / "more.toml"
     more.write_text(dataset.read_text() + '[methods.truth]\ndepth_left = "{sequence}/depth_left_a.yuv"\n'
                     'depth_right = "{sequence}/depth_right_a.yuv"\n')
     evaluation = evaluate(more, tmp_path, workers=2)
@@ -101,55 +98,25 @@ def test_resume_after_interruption_and_a_new_method(example, tmp_path):
 
 
 def test_failing_pairs_are_recorded_and_the_rest_scored(example, tmp_path):
-    directory = example
-    data = directory / "data"
+    data = example / "data"
     broken = data / "results" / "broken"
     for n in (1, 2):
         (broken / f"street{n}").mkdir(parents=True, exist_ok=True)
         for side in ("left", "right"):
             shutil.copy(data / f"street{n}" / f"depth_{side}_b.yuv", broken / f"street{n}" / f"depth_{side}.yuv")
-    with open(broken / "street2" / "depth_right.yuv", "r+b") as file:
-        file.truncate(160 * 120 * 3 // 2 * 5 + 7)  # street3 has no files at all
+    os.truncate(broken / "street2" / "depth_right.yuv", 160 * 120 * 3 // 2 * 5 + 7)  # street3 has no files at all
     (data / "broken.toml").write_text((data / "dataset.toml").read_text() +
                                       '[methods.broken]\ndepth_left = "results/{method}/{sequence}/depth_left.yuv"\n'
                                       'depth_right = "results/{method}/{sequence}/depth_right.yuv"\n')
-    run = eval_tool(data / "broken.toml", tmp_path, cwd=directory)
+    run = eval_tool(data / "broken.toml", tmp_path, cwd=example)
     assert run.returncode == 1, run.stderr
     rows = [row.split(",") for row in (tmp_path / "summary.csv").read_text().splitlines()]
-    before = [row.split(",") for row in (directory / "out" / "summary.csv").read_text().splitlines()]
+    before = [row.split(",") for row in (example / "out" / "summary.csv").read_text().splitlines()]
     assert [row[:4] for row in rows[:3]] == [row[:4] for row in before]
     # street1's set B is the sample's: a tie for ranks 2 and 3; a failed pair ranks last.
     assert rows[3][:6] == ["broken", rows[1][1], "failed", "failed", "", "%g" % ((2.5 + 3 + 3) / 3)]
     assert rows[3][6:8] == rows[1][6:8] and rows[3][8:] == [""] * 6  # no interval where a pair failed
     assert f"street2/broken failed: {broken}/street2/depth_right.yuv (depth map of the right view, set B): is " \
            "144007 bytes, not a whole number of 160x120 4:2:0 frames of 28800 bytes" in run.stderr
-    assert f"street3/broken failed: {broken}/street3/depth_left.yuv (depth map of the left view, set B): no such " \
-           "file" in run.stderr
     assert "- street3 / broken: " in (tmp_path / "summary.md").read_text()
 
-
-SET_A = 'right = "s/right.yuv"\ndepth_left = "s/depth_left_a.yuv"\ndepth_right = "s/depth_right_a.yuv"\n' \
-        'camera = "s/camera.txt"\n'
-
-
-@pytest.mark.parametrize("text, message", [
-    ("[sequences.a\n", "dataset.toml: is not valid TOML: "),
-    ('[sequences.t]\nlefft = "x"\n', "dataset.toml: sequences.t: unknown key 'lefft'; the keys are left, right,"),
-    ('[methods.n]\ndepth_left = "nowhere/{sequence}.yuv"\ndepth_right = "x"\n',
-     "dataset.toml: methods.n.depth_left: 'nowhere/{sequence}.yuv' matches no file (for sequence s: nowhere/s.yuv)"),
-    ('[sequences.t]\nleft = "short.yuv"\n' + SET_A, "dataset.toml: sequences.t: its inputs differ in length: "
-     "left 5 frames, right 12 frames, depth_left 12 frames, depth_right 12 frames"),
-])
-def test_bad_dataset_files_name_the_file_and_entry(example, tmp_path, text, message):
-    directory = example
-    data = tmp_path / "data"
-    shutil.copytree(directory / "data" / "street1", data / "s")
-    shutil.copy(data / "s" / "left.yuv", data / "short.yuv")
-    with open(data / "short.yuv", "r+b") as file:
-        file.truncate(160 * 120 * 3 // 2 * 5)
-    base = (directory / "data" / "dataset.toml").read_text().split("[sequences")[0] + "[sequences.s]\n" + \
-        '[methods.m]\ndepth_left = "{sequence}/depth_left_b.yuv"\ndepth_right = "{sequence}/depth_right_b.yuv"\n'
-    (data / "dataset.toml").write_text(base + text)
-    run = eval_tool("dataset.toml", tmp_path / "out", cwd=data)
-    assert (run.returncode, run.stderr.count("\n"), run.stdout) == (2, 1, ""), run.stderr
-    assert message in run.stderr and not (tmp_path / "out").exists()

@@ -4,7 +4,6 @@ reach the tables, with what cannot be compared named and left out."""
 
 import json
 import re
-import shutil
 
 import pytest
 
@@ -35,17 +34,12 @@ def test_pchip_keeps_a_monotone_curve_monotone():
 ANCHOR = [(1000.0, 40.1), (1800.0, 43.5), (3200.0, 52.0), (6000.0, 79.6)]
 
 
-def test_rates_times_1_1_at_the_same_scores_cost_ten_percent():
+def test_rates_times_1_1_cost_ten_percent_and_a_score_offset_is_the_bd_score():
     scaled = [(1.1 * rate, score) for rate, score in ANCHOR]
     bd_rate, bd_score = rd.bjontegaard(ANCHOR, scaled)
-    assert bd_rate == pytest.approx(10.0, abs=1e-9)
-    assert bd_score < 0
+    assert bd_rate == pytest.approx(10.0, abs=1e-9) and bd_score < 0
     assert rd.bjontegaard(scaled, ANCHOR)[0] == pytest.approx(100 / 1.1 - 100, abs=1e-9)
-
-
-def test_a_score_offset_at_the_same_rates_is_the_bd_score():
-    better = [(rate, score + 1.5) for rate, score in ANCHOR]
-    bd_rate, bd_score = rd.bjontegaard(ANCHOR, better)
+    bd_rate, bd_score = rd.bjontegaard(ANCHOR, [(rate, score + 1.5) for rate, score in ANCHOR])
     assert bd_score == pytest.approx(1.5, abs=1e-12) and bd_rate < 0
 
 
@@ -73,34 +67,28 @@ def test_a_dataset_of_coder_families(coded):
     left_out = document["rate_distortion"]["left_out"]
     assert "s2 / a8: scores inf" in left_out and "s2 / x8: scores inf" in left_out
     summary = (coded.outdir / "summary.md").read_text()
-    assert "| scaled | +10.0% |" in summary and "| 1 of 2 |" in summary and "nan" not in summary
+    assert "| scaled | +10.0% |" in summary and "| 1 of 2 |" in summary and "| inf [inf, inf] |" in summary
+    assert "nan" not in summary + (coded.outdir / "summary.csv").read_text()
     assert "- s2 / family scaled: " in summary
     assert (coded.outdir / "plots" / "rd_s1.svg").stat().st_size > 1000
 
 
-def test_anchor_option_and_a_family_of_too_few_points(coded, tmp_path):
-    dataset = tmp_path / "dataset.toml"
-    shutil.copytree(coded.folder, tmp_path, ignore=shutil.ignore_patterns("out"), dirs_exist_ok=True)
-    dataset.write_text(dataset.read_text() + '[methods.lone]\ndepth_left = "c8/{sequence}/depth_left.yuv"\n'
-                       'depth_right = "c8/{sequence}/depth_right.yuv"\nfamily = "short"\nrate = 500\n')
-    with pytest.raises(DatasetError, match=r"--anchor nope: no method has that family; the families are anchor, "
-                                           r"scaled, short"):
+def test_anchor_option(coded, tmp_path):
+    dataset = coded.folder / "dataset.toml"
+    with pytest.raises(DatasetError, match=r"--anchor nope: no method has that family; the families are anchor, scaled"):
         evaluate(dataset, tmp_path / "out", anchor="nope")
     evaluation = evaluate(dataset, tmp_path / "out", anchor="scaled", resamples=0, report_frames=0)
     document = evaluation.results["rate_distortion"]
     assert document["anchor"] == "scaled"
     assert document["families"]["anchor"]["sequences"]["s1"]["bd_rate_percent"] == pytest.approx(100 / 1.1 - 100)
-    assert document["families"]["short"]["sequences"]["s1"]["left_out"] == "1 usable rate points; 4 are needed"
     assert "nan" not in (tmp_path / "out" / "summary.md").read_text()
 
 
 @pytest.mark.parametrize("method, message", [
     ('rate = 5', "methods.m: has a rate but no 'family'; name the coder whose rate point it is"),
     ('family = "f"', "methods.m: gives 'family' with one of 'rate' (bits per frame) or 'bitstream'"),
-    ('family = "f"\nrate = 5\nbitstream = "x"', "methods.m: gives 'family' with one of 'rate'"),
     ('family = "f"\nrate = -5', "methods.m.rate: is -5; give bits per frame as a number above 0"),
     ('family = "f"\nrate = { s3 = 5 }', "methods.m.rate.s3: names no sequence; the sequences are s1, s2"),
-    ('family = "f"\nrate = { s1 = "5" }', "methods.m.rate.s1: is '5'; give bits per frame"),
     ('family = "f"\nbitstream = "none/{sequence}.bin"', "methods.m.bitstream: 'none/{sequence}.bin' matches no file"),
     ('family = "f"\nrate = 5\n[report]\nanchor = "g"', "report.anchor: 'g' is no method's family; the families are "
                                                         "anchor, scaled, f"),

@@ -36,23 +36,16 @@ def test_worst_frames_are_where_the_lowest_score_of_any_method_falls():
 
 def test_png_reads_back_as_written(tmp_path):
     grey = np.random.default_rng(1).integers(0, 256, size=(7, 13), dtype=np.uint8)
-    (tmp_path / "grey.png").write_bytes(report.png(grey))
-    assert np.array_equal(morvex.read_image(tmp_path / "grey.png"), grey)
-    (tmp_path / "rgb.png").write_bytes(report.png(np.stack([grey] * 3, axis=2)))
-    assert np.array_equal(morvex.read_image(tmp_path / "rgb.png", "depth_left_a"), grey)  # equal channels: exact
+    for image in (grey, np.stack([grey] * 3, axis=2)):  # equal channels read back exactly
+        (tmp_path / "image.png").write_bytes(report.png(image))
+        assert np.array_equal(morvex.read_image(tmp_path / "image.png", "depth_left_a"), grey)
 
 
 def test_heat_maps_of_the_worst_frames(coded, tmp_path):
-    frames = {}
-    for pair in coded.evaluation.pairs:
-        for frame in pair.get("frames", []):
-            key = pair["sequence"]
-            frames.setdefault(key, {})[frame["frame"]] = min(frames.get(key, {}).get(frame["frame"], np.inf),
-                                                             frame["score"])
     page = (coded.outdir / "report.html").read_text()
     shown = re.findall(r'src="heatmaps/(s\d+_f\d+_\w+?)(?:_m\d+)?\.png"', page)
     for i, sequence in enumerate(("s1", "s2")):
-        worst = sorted(frames[sequence], key=lambda k: (frames[sequence][k], k))[:2]
+        worst = report.worst_frames(coded.evaluation.pairs, sequence, 2)
         assert sorted({name for name in shown if name.startswith(f"s{i}_")}) == sorted(
             f"s{i}_f{k}_{view}" for k in worst for view in ("left", "right"))
     files = sorted(p.name for p in (coded.outdir / "heatmaps").iterdir())

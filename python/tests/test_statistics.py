@@ -25,12 +25,10 @@ def pair(sequence, method, errors):
 
 
 def test_intervals_cover_the_true_value_at_the_stated_rate():
-    """Frames whose errors have a known mean: the true pooled score is formed
-    from it. Method b's errors are method a's, scaled and a little perturbed,
-    so their difference is only well measured when both are resampled on the
-    same frames: unpaired resampling would give intervals that nearly always
-    cover (too wide), a wrong quantile too few. With 40 frames the intervals
-    cover about 93% of the time (resampling is a little optimistic)."""
+    """Frames whose errors have a known mean, which gives the true pooled score.
+    Method b's errors are method a's, scaled and a little perturbed: unpaired
+    resampling would cover their difference nearly always, a wrong quantile
+    too seldom. With 40 frames the intervals cover about 93% of the time."""
     rng = np.random.default_rng(5)
     mean = {"s1": math.exp(-6 + 0.4 ** 2 / 2), "s2": math.exp(-5 + 0.4 ** 2 / 2)}
     truth = {s: morvex.combine_view_errors(m, m) for s, m in mean.items()}
@@ -86,13 +84,6 @@ def test_perfect_frames_give_inf_bounds_and_no_nan():
     by_pair = {(c["first"], c["second"]): c for c in result["comparisons"] if c["sequence"] == "s"}
     assert by_pair["truth", "twin"]["interval"] == [0.0, 0.0] and by_pair["truth", "twin"]["first_higher"] == 0
     assert by_pair["truth", "mostly"]["interval"][1] == math.inf
-    rows = tables.summary([perfect, mostly, twin], ["s"], ["truth", "mostly", "twin"])
-    for row in rows:
-        row["intervals"] = {"s": result["intervals"]["s", row["method"]]}
-        row["mean_interval"] = result["mean_intervals"][row["method"]]
-    text = tables.summary_md(rows, ["s"], [perfect, mostly, twin], result)
-    assert "| truth | inf [inf, inf] |" in text and "nan" not in text
-    assert "nan" not in tables.summary_csv(rows, ["s"])
 
 
 @pytest.mark.parametrize("score, bounds, text", [
