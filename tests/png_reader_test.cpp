@@ -215,6 +215,7 @@ TEST(PngReader, ExifOrientationIsTakenAsOpenCvTakesIt)
     }
     beforeAndAfter("an unknown tag far beyond the data", {0x9000, 2, 100, 0xffffff00u});
     beforeAndAfter("a 16-bit tag", {0x0128, 3, 1, 2});
+    cases.push_back({"the fuzzer's mirrored case", {{0x0132, 2, 20, 0xffff}, {0x0112, 3, 1, 4}}});
     cases.push_back({"big-endian", {{0x013f, 5, 1, std::uint32_t(size - 47)}, turned}, false});
     cases.push_back({"big-endian, in bounds", {{0x013f, 5, 1, std::uint32_t(size - 48)}, turned}, false});
 
